@@ -1,0 +1,7 @@
+#include "otherkinds/core/BaseHandUnit.h"
+
+namespace ostra {
+
+std::atomic<TBaseHand*> Hand{nullptr};
+
+}  // namespace ostra
