@@ -9,6 +9,8 @@ bool TBaseDoorlock::WriteCard(std::string, std::string, std::string, std::string
     return false;
 }
 
-bool TBaseDoorlock::ReadCard(int64_t&) { return false; }
+bool TBaseDoorlock::ReadCard(int64_t&) {
+    return false;
+}
 
 }  // namespace ostra

@@ -14,10 +14,9 @@
 #include <cstdint>
 #include <string>
 
-namespace ostra {
+#include "platform/datetime/DateTime.h"
 
-// A date-time: a count of days since 1899-12-30, the time of day as the fraction.
-using TDateTime = double;
+namespace ostra {
 
 class TBaseDoorlock {
 public:

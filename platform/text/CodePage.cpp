@@ -1,0 +1,166 @@
+#include "platform/text/CodePage.h"
+
+#include <iconv.h>
+#include <langinfo.h>
+#include <locale.h>
+
+#include <cerrno>
+#include <cctype>
+#include <mutex>
+
+namespace ostra {
+
+namespace {
+
+std::mutex CodePageLock;  // guards CodePageName and CodePageKnown
+std::string CodePageName;
+bool CodePageKnown = false;
+
+std::string Upper(std::string s) {
+    for (char& c : s) c = static_cast<char>(std::toupper(static_cast<unsigned char>(c)));
+    return s;
+}
+
+std::string LocaleCodeSet() {
+    // A private locale object: the process's global locale stays untouched.
+    locale_t loc = newlocale(LC_CTYPE_MASK, "", static_cast<locale_t>(nullptr));
+    if (loc == static_cast<locale_t>(nullptr)) return "UTF-8";
+    std::string set = nl_langinfo_l(CODESET, loc);
+    freelocale(loc);
+    const std::string up = Upper(set);
+    // The plain C/POSIX locale names ASCII; its text is taken as UTF-8.
+    if (up.empty() || up == "ANSI_X3.4-1968" || up == "ASCII" || up == "US-ASCII" ||
+        up == "UTF8" || up == "UTF-8")
+        return "UTF-8";
+    return set;
+}
+
+const std::string& CodePage() {
+    std::lock_guard<std::mutex> g(CodePageLock);
+    if (!CodePageKnown) {
+        CodePageName = LocaleCodeSet();
+        CodePageKnown = true;
+    }
+    return CodePageName;
+}
+
+bool IsUtf8Name(const std::string& name) {
+    const std::string up = Upper(name);
+    return up == "UTF-8" || up == "UTF8";
+}
+
+// Length of the well-formed UTF-8 sequence at S[i], or 0.
+size_t Utf8SequenceLength(std::string_view S, size_t i) {
+    const auto b = [&](size_t k) { return static_cast<unsigned char>(S[k]); };
+    const unsigned char c = b(i);
+    if (c < 0x80) return 1;
+    size_t n;
+    unsigned char lo = 0x80, hi = 0xBF;
+    if (c >= 0xC2 && c <= 0xDF) {
+        n = 2;
+    } else if (c >= 0xE0 && c <= 0xEF) {
+        n = 3;
+        if (c == 0xE0) lo = 0xA0;
+        if (c == 0xED) hi = 0x9F;  // no surrogates
+    } else if (c >= 0xF0 && c <= 0xF4) {
+        n = 4;
+        if (c == 0xF0) lo = 0x90;
+        if (c == 0xF4) hi = 0x8F;
+    } else {
+        return 0;
+    }
+    if (i + n > S.size()) return 0;
+    if (b(i + 1) < lo || b(i + 1) > hi) return 0;
+    for (size_t k = 2; k < n; ++k)
+        if (b(i + k) < 0x80 || b(i + k) > 0xBF) return 0;
+    return n;
+}
+
+// Converts with iconv; an input sequence that cannot be converted or does
+// not decode is replaced by Replacement and skipped.
+std::string Convert(std::string_view In, const std::string& From, const std::string& To,
+                    std::string_view Replacement, bool InputIsUtf8) {
+    iconv_t cd = iconv_open(To.c_str(), From.c_str());
+    if (cd == reinterpret_cast<iconv_t>(-1)) return std::string(In);
+    std::string out;
+    out.reserve(In.size() * 2);
+    char buf[4096];
+    size_t pos = 0;
+    while (pos < In.size()) {
+        char* inp = const_cast<char*>(In.data() + pos);
+        size_t inLeft = In.size() - pos;
+        char* outp = buf;
+        size_t outLeft = sizeof buf;
+        const size_t r = iconv(cd, &inp, &inLeft, &outp, &outLeft);
+        const int err = errno;
+        out.append(buf, static_cast<size_t>(outp - buf));
+        pos = In.size() - inLeft;
+        if (r != static_cast<size_t>(-1)) break;
+        if (err == E2BIG) continue;
+        // EILSEQ or EINVAL: replace one character (or one byte) and go on.
+        out.append(Replacement);
+        size_t skip = 1;
+        if (InputIsUtf8) {
+            const size_t n = Utf8SequenceLength(In, pos);
+            if (n > 0) skip = n;
+        }
+        pos += skip;
+        iconv(cd, nullptr, nullptr, nullptr, nullptr);
+    }
+    // Flush any shift state.
+    char* outp = buf;
+    size_t outLeft = sizeof buf;
+    iconv(cd, nullptr, nullptr, &outp, &outLeft);
+    out.append(buf, static_cast<size_t>(outp - buf));
+    iconv_close(cd);
+    return out;
+}
+
+}  // namespace
+
+bool IsValidUtf8(std::string_view Bytes) {
+    size_t i = 0;
+    while (i < Bytes.size()) {
+        const size_t n = Utf8SequenceLength(Bytes, i);
+        if (n == 0) return false;
+        i += n;
+    }
+    return true;
+}
+
+std::string DecodeUtf8(std::string_view Bytes) {
+    if (!IsValidUtf8(Bytes)) throw EEncodingError("Invalid UTF-8 byte sequence");
+    return std::string(Bytes);
+}
+
+std::string SystemCodePage() {
+    return CodePage();
+}
+
+bool SystemCodePageIsUtf8() {
+    return IsUtf8Name(CodePage());
+}
+
+std::string ToSystemCodePage(std::string_view Text) {
+    const std::string cp = CodePage();
+    if (IsUtf8Name(cp)) return std::string(Text);
+    return Convert(Text, "UTF-8", cp, "?", true);
+}
+
+std::string FromSystemCodePage(std::string_view Bytes) {
+    const std::string cp = CodePage();
+    if (IsUtf8Name(cp)) return std::string(Bytes);
+    return Convert(Bytes, cp, "UTF-8", "\xEF\xBF\xBD", false);
+}
+
+void SetSystemCodePageForTesting(const std::string& CodePage) {
+    std::lock_guard<std::mutex> g(CodePageLock);
+    if (CodePage.empty()) {
+        CodePageKnown = false;
+    } else {
+        CodePageName = CodePage;
+        CodePageKnown = true;
+    }
+}
+
+}  // namespace ostra

@@ -1,0 +1,53 @@
+// The one conversion point between the text the program works with (UTF-8
+// in every std::string) and the bytes of its text files and of the wire.
+//
+// Text files (logs, INI files) are written in the system's code page: the
+// character set of the locale the process was started in (LC_ALL, LC_CTYPE,
+// LANG). A UTF-8 locale, and the plain C/POSIX locale, mean UTF-8, so no
+// conversion happens; a GBK/GB18030 locale gets that encoding through iconv.
+// The wire always carries UTF-8.
+//
+// Threads: every function may be called from any thread at once. The code
+// page is looked up once, on first use; SetSystemCodePageForTesting must be
+// called before any other thread uses this layer.
+#pragma once
+
+#include <stdexcept>
+#include <string>
+#include <string_view>
+
+namespace ostra {
+
+// Raised when bytes do not decode in the expected encoding.
+class EEncodingError : public std::runtime_error {
+public:
+    using std::runtime_error::runtime_error;
+};
+
+// True when Bytes is well-formed UTF-8 (no overlong forms, no surrogates,
+// nothing above U+10FFFF).
+bool IsValidUtf8(std::string_view Bytes);
+
+// Decodes bytes received as UTF-8 into text. Throws EEncodingError when the
+// bytes are not well-formed UTF-8. A byte-order mark is kept as it stands.
+std::string DecodeUtf8(std::string_view Bytes);
+
+// Name of the system code page as iconv knows it, e.g. "UTF-8" or "GB18030".
+std::string SystemCodePage();
+
+// True when the system code page is UTF-8 (and the two functions below copy).
+bool SystemCodePageIsUtf8();
+
+// Text (UTF-8) to bytes in the system code page. A character that the code
+// page cannot hold becomes "?"; malformed input bytes become "?" as well.
+std::string ToSystemCodePage(std::string_view Text);
+
+// Bytes in the system code page to text (UTF-8). Bytes that do not decode
+// become U+FFFD.
+std::string FromSystemCodePage(std::string_view Bytes);
+
+// Tests only: use this code page (an iconv name; "" goes back to the
+// locale's). Call before other threads use the layer.
+void SetSystemCodePageForTesting(const std::string& CodePage);
+
+}  // namespace ostra

@@ -1,0 +1,91 @@
+#include "service/core/LogFileUnit.h"
+
+#include <fcntl.h>
+#include <unistd.h>
+
+#include <cerrno>
+#include <cstring>
+#include <mutex>
+
+#include "platform/datetime/DateTime.h"
+#include "platform/text/CodePage.h"
+#include "service/core/ExecutablePath.h"
+#include "service/core/SysOptionUnit.h"
+
+namespace ostra {
+
+namespace {
+
+std::mutex EntryLock;  // one entry at a time, across every writer of the process
+
+// Appends Bytes to FileName with one write; the text of the failure, or empty.
+std::string Append(const std::string& FileName, const std::string& Bytes) {
+    const int fd = ::open(FileName.c_str(), O_WRONLY | O_CREAT | O_APPEND | O_CLOEXEC, 0644);
+    if (fd < 0) return std::strerror(errno);
+    std::string error;
+    size_t done = 0;
+    while (done < Bytes.size()) {
+        const ssize_t n = ::write(fd, Bytes.data() + done, Bytes.size() - done);
+        if (n < 0) {
+            if (errno == EINTR) continue;
+            error = std::strerror(errno);
+            break;
+        }
+        done += static_cast<size_t>(n);
+    }
+    if (::close(fd) != 0 && error.empty()) error = std::strerror(errno);
+    return error;
+}
+
+}  // namespace
+
+LogWriter* LogFile = nullptr;
+
+LogWriter::LogWriter(std::string FileName, std::function<bool()> Enabled, IoErrors OnIoError)
+    : FileName_(std::move(FileName)), Enabled_(std::move(Enabled)), OnIoError_(OnIoError) {}
+
+void LogWriter::Write(std::string_view Text) {
+    if (Enabled_ && !Enabled_()) return;
+    const std::string text = ToSystemCodePage(Text);
+    std::string error;
+    {
+        // The stamp is taken under the lock, so entries stand in time order.
+        std::lock_guard<std::mutex> g(EntryLock);
+        std::string bytes = FormatDateTime("yyyy-mm-dd hh:nn:ss ", Now());
+        bytes += text;
+        bytes += "\r\n";
+        error = Append(FileName_, bytes);
+    }
+    if (!error.empty() && OnIoError_ == IoErrors::Raise)
+        throw ELogIoError("I/O error: " + error + " (" + FileName_ + ")");
+}
+
+TLogFile::TLogFile(std::string FileName)
+    : LogWriter(
+          std::move(FileName), [] { return SysOption == nullptr || SysOption->WriteLog; },
+          IoErrors::Swallow) {}
+
+std::string DailyLogFileName(const std::string& Directory) {
+    return Directory + FormatDateTime("yyyymmdd", Now()) + ".LOG";
+}
+
+void CreateLogFile() {
+    LogFile = new TLogFile(DailyLogFileName(ExecutableDirectory()));
+}
+
+void FreeLogFile() {
+    delete LogFile;
+    LogFile = nullptr;
+}
+
+LogWriter* SetLogFile(LogWriter* Log) {
+    LogWriter* old = LogFile;
+    LogFile = Log;
+    return old;
+}
+
+void LogWrite(std::string_view Text) {
+    if (LogWriter* log = LogFile) log->Write(Text);
+}
+
+}  // namespace ostra
