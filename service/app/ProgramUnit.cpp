@@ -1,0 +1,96 @@
+#include "service/app/ProgramUnit.h"
+
+#include <QApplication>
+#include <cstdio>
+#include <cstdlib>
+#include <exception>
+#include <string>
+
+#include "service/core/InterfaceKind.h"
+#include "service/ui/GuardUnit.h"
+#include "service/ui/MainFormUnit.h"
+#include "service/ui/MessageBoxUnit.h"
+#include "service/ui/RequestGate.h"
+
+#ifndef OSTRA_INTERFACE_KIND
+#define OSTRA_INTERFACE_KIND 1
+#endif
+
+namespace ostra {
+namespace {
+
+// Without a display to show the window on, run on the offscreen platform
+// rather than fail to start.
+void ChooseDisplay() {
+    if (std::getenv("QT_QPA_PLATFORM")) return;
+    if (std::getenv("DISPLAY") || std::getenv("WAYLAND_DISPLAY")) return;
+    setenv("QT_QPA_PLATFORM", "offscreen", 1);
+    std::fprintf(stderr, "OstraDoorLock: no display, the window runs offscreen\n");
+}
+
+// The last-resort report of an error that reached the top of the program.
+void ReportFatal(const std::string& Message) {
+    std::fprintf(stderr, "OstraDoorLock: %s\n", Message.c_str());
+    MessageBoxes().Show(nullptr, QString::fromStdString(Message), ApplicationTitle(),
+                        TMsgIcon::Error);
+}
+
+}  // namespace
+
+void RunMainForm(TBaseDoorlock* Lock) {
+    InterfaceKind.store(OSTRA_INTERFACE_KIND);
+    if (Lock) Doorlock.store(Lock);
+    std::unique_ptr<TMainForm> form = std::make_unique<TMainForm>();
+    MainForm = form.get();
+    struct ClearMainForm {
+        ~ClearMainForm() { MainForm = nullptr; }
+    } clear;
+    form->ShowModal();
+}
+
+int RunProgram(int argc, char** argv) {
+    ChooseDisplay();
+    StartModules();
+
+    int exitCode = 0;
+    bool drained = true;
+    {
+        QApplication app(argc, argv);
+        std::unique_ptr<TBaseDoorlock> lock = CreateLock();
+        std::string error;
+        try {
+            // Published before OpenPort, so that a thread the driver starts
+            // there never finds Doorlock unset.
+            Doorlock.store(lock.get());
+            lock->OpenPort();
+            RunMainForm(lock.get());
+            lock->ClosePort();
+        } catch (const std::exception& e) {
+            error = e.what();
+        } catch (...) {
+            error = "Unknown error";
+        }
+
+        // The listener has stopped; requests that outlived its wait may still
+        // use the lock object, the record database and the log.
+        drained = RequestGate().CloseAndWait(RequestDrainTimeout);
+        if (drained)
+            lock.reset();
+        else
+            static_cast<void>(lock.release());  // still in use: kept to the end
+
+        if (!error.empty()) {
+            ReportFatal(error);
+            exitCode = 1;
+        }
+    }
+    if (!drained) {
+        std::fprintf(stderr, "OstraDoorLock: requests still running at exit\n");
+        std::fflush(nullptr);
+        std::_Exit(exitCode);
+    }
+    EndModules();
+    return exitCode;
+}
+
+}  // namespace ostra
