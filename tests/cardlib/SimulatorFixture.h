@@ -1,0 +1,50 @@
+// A private folder of simulated encoders for one test, without delays.
+#pragma once
+
+#include <gtest/gtest.h>
+#include <stdlib.h>
+
+#include <filesystem>
+#include <string>
+
+#include "platform/lycomm/SimEncoder.h"
+
+namespace ostra::cardlib::testing {
+
+class SimulatorFolder {
+public:
+    SimulatorFolder() {
+        std::string pattern =
+            (std::filesystem::temp_directory_path() / "ostra-cardlib-XXXXXX").string();
+        dir_ = mkdtemp(pattern.data());
+        setenv("LYCOMM_STATE_DIR", dir_.c_str(), 1);
+        setenv("LYCOMM_DELAY_MS", "0", 1);
+    }
+    ~SimulatorFolder() {
+        std::error_code ec;
+        std::filesystem::remove_all(dir_, ec);
+    }
+    SimulatorFolder(const SimulatorFolder&) = delete;
+    SimulatorFolder& operator=(const SimulatorFolder&) = delete;
+
+    const std::string& Path() const { return dir_; }
+
+    // An encoder on driver port `port` with a blank card on it.
+    static void EncoderWithBlankCard(int port) {
+        ASSERT_EQ(lycomm::Attach(port, std::nullopt), "");
+        ASSERT_EQ(lycomm::LayBlankCard(port, lycomm::kFactoryPassword), "");
+    }
+    static lycomm::Block CardOn(int port) {
+        auto card = lycomm::PeekCard(port);
+        EXPECT_TRUE(card.has_value());
+        return card ? card->second : lycomm::Block{};
+    }
+    static void PutBlock(int port, const lycomm::Block& block) {
+        ASSERT_EQ(lycomm::WriteCard(port, lycomm::kFactoryPassword, block), lycomm::kOk);
+    }
+
+private:
+    std::string dir_;
+};
+
+}  // namespace ostra::cardlib::testing
