@@ -425,9 +425,10 @@ inline constexpr std::uint32_t COINIT_APARTMENTTHREADED = 0x2;
 HRESULT CoInitializeEx(void* reserved, std::uint32_t coinit);
 // Undoes one successful CoInitializeEx of this thread. The last one leaves
 // the apartment: an STA ends with it (its apartment state is destroyed on
-// this thread); the MTA ends when its last thread leaves (its state is
-// destroyed on that thread, then the host STA is stopped). Without a
-// matching CoInitializeEx it does nothing.
+// this thread); the MTA ends when its last thread leaves (the host STA is
+// stopped first, releasing the objects it still holds, then the MTA's state
+// is destroyed on that thread). Without a matching CoInitializeEx it does
+// nothing. A thread that exits while still in an apartment leaves it then.
 void CoUninitialize();
 
 enum class ApartmentKind { None, SingleThreaded, MultiThreaded };
@@ -506,6 +507,7 @@ std::vector<std::string> RegEnumKeys(std::string_view key);
 HRESULT RegDeleteTree(std::string_view key);
 
 // Registers a type library as the platform does: TypeLib\{LIBID}\<maj>.<min>
+// (the version in hexadecimal, as the platform writes it: 16.0 is "10.0")
 // (default value the library name), its locale sub-key "\0\win32" with the
 // file path, FLAGS "0" and HELPDIR (the file's folder); and every dual or
 // dispatchable interface under Interface\{IID} (name, ProxyStubClsid and
