@@ -1,0 +1,23 @@
+#include "otherkinds/core/OtherKindsRequest.h"
+
+#include <pugixml.hpp>
+#include <stdexcept>
+
+#include "service/core/LogFileUnit.h"
+
+namespace ostra {
+
+void LogRequestReceived(const std::string& Request) { LogWrite("收到消息: \r\n" + Request); }
+
+pugi::xml_node ParseRequestRoot(pugi::xml_document& Document, const std::string& Request) {
+    // Comments and processing instructions are kept: they take child positions.
+    const unsigned options = pugi::parse_default | pugi::parse_comments | pugi::parse_pi;
+    const pugi::xml_parse_result result =
+        Document.load_buffer(Request.data(), Request.size(), options, pugi::encoding_utf8);
+    if (!result) throw std::runtime_error(result.description());
+    const pugi::xml_node root = Document.document_element();
+    if (!root) throw std::runtime_error("No root element");
+    return root;
+}
+
+}  // namespace ostra

@@ -1,0 +1,181 @@
+// The member-card and hand-card test dialogs against test devices.
+#include <gtest/gtest.h>
+
+#include <QApplication>
+#include <QComboBox>
+#include <QLineEdit>
+#include <QPushButton>
+#include <memory>
+
+#include "otherkinds/core/DeviceRegistryUnit.h"
+#include "otherkinds/ui/HandTestFormUnit.h"
+#include "otherkinds/ui/MemberTestFormUnit.h"
+#include "tests/otherkinds/FakeDevices.h"
+#include "ui_THandTestForm.h"
+#include "ui_TMemberTestForm.h"
+
+namespace ostra {
+namespace {
+
+class TestForms : public ::testing::Test {
+protected:
+    static void SetUpTestSuite() {
+        static int argc = 1;
+        static char name[] = "otherkinds_forms_test";
+        static char* argv[] = {name, nullptr};
+        if (QApplication::instance() == nullptr) app_ = new QApplication(argc, argv);
+    }
+    void TearDown() override { ClearDevices(); }
+
+    test::TFakeMember* AddMember() {
+        auto device = std::make_unique<test::TFakeMember>();
+        auto* raw = device.get();
+        RegisterDevice(std::move(device));
+        return raw;
+    }
+    test::TFakeHand* AddHand() {
+        auto device = std::make_unique<test::TFakeHand>();
+        auto* raw = device.get();
+        RegisterDevice(std::move(device));
+        return raw;
+    }
+
+    static inline QApplication* app_ = nullptr;
+};
+
+TEST_F(TestForms, MemberDialogLayout) {
+    TMemberTestForm form;
+    EXPECT_EQ(form.windowTitle(), QStringLiteral("测试"));
+    EXPECT_EQ(form.size(), QSize(441, 311));
+    EXPECT_EQ(form.minimumSize(), form.maximumSize());
+    auto* ui = form.ui();
+    EXPECT_TRUE(ui->ChannelCmb->isEditable());
+    ASSERT_EQ(ui->ChannelCmb->count(), 2);
+    EXPECT_EQ(ui->ChannelCmb->itemText(0), QStringLiteral("酒店会员卡"));
+    EXPECT_EQ(ui->ChannelCmb->itemText(1), QStringLiteral("澄枫联盟卡"));
+    EXPECT_EQ(ui->ChannelCmb->currentText(), QStringLiteral("酒店会员卡"));
+    EXPECT_EQ(ui->PasswordEdit->echoMode(), QLineEdit::Normal);
+}
+
+TEST_F(TestForms, MemberChannelIsMinusOneOnlyForTheHotelCard) {
+    TMemberTestForm form;
+    EXPECT_EQ(form.Channel(), -1);
+    form.ui()->ChannelCmb->setCurrentIndex(1);
+    EXPECT_EQ(form.Channel(), 11);
+    form.ui()->ChannelCmb->setEditText(QStringLiteral("任意"));
+    EXPECT_EQ(form.Channel(), 11);
+    form.ui()->ChannelCmb->setEditText(QStringLiteral("酒店会员卡 "));
+    EXPECT_EQ(form.Channel(), 11);
+    form.ui()->ChannelCmb->setEditText(QStringLiteral("酒店会员卡"));
+    EXPECT_EQ(form.Channel(), -1);
+}
+
+TEST_F(TestForms, MemberButtonsDriveTheDevice) {
+    auto* member = AddMember();
+    TMemberTestForm form;
+    auto* ui = form.ui();
+    {
+        auto g = member->Lock();
+        member->Result = false;  // shown all the same
+        member->CardNo = "8001";
+        member->Password = "p&<w";
+        member->GuestName = "not shown";
+    }
+    ui->OpenPortBtn->click();
+    ui->BeepBtn->click();
+    ui->ClosePortBtn->click();
+    ui->ChannelCmb->setCurrentIndex(1);
+    ui->ReadCardBtn->click();
+    EXPECT_EQ(ui->CardNoEdit->text(), QStringLiteral("8001"));
+    EXPECT_EQ(ui->PasswordEdit->text(), QStringLiteral("p&<w"));
+    {
+        auto g = member->Lock();
+        EXPECT_FALSE(member->LastFlag);
+        EXPECT_EQ(member->LastChannel, 11);
+        EXPECT_EQ(member->LastTexts, std::vector<std::string>(5));
+    }
+
+    ui->ChannelCmb->setCurrentIndex(0);
+    ui->CardNoEdit->setText(QStringLiteral("会员9"));
+    ui->WriteCardBtn->click();
+    {
+        auto g = member->Lock();
+        EXPECT_EQ(member->LastChannel, -1);
+        EXPECT_EQ(member->LastTexts, (std::vector<std::string>{"会员9", "", "", ""}));
+    }
+    EXPECT_EQ(ui->CardNoEdit->text(), QStringLiteral("会员9"));
+    EXPECT_EQ(member->CallsSoFar(), (std::vector<std::string>{"OpenPort", "Beep", "ClosePort",
+                                                              "ReadCard", "WriteCard"}));
+}
+
+TEST_F(TestForms, HandDialogLayoutFollowsTheDoorLockTestDialog) {
+    const QDateTime now(QDate(2008, 5, 1), QTime(14, 0, 0));
+    THandTestForm form(nullptr, now);
+    EXPECT_EQ(form.windowTitle(), QStringLiteral("测试"));
+    EXPECT_EQ(form.size(), QSize(599, 394));
+    auto* ui = form.ui();
+    EXPECT_EQ(ui->CheckInDateTimeTxt->text(), QStringLiteral("2008-05-01 13:00:00"));
+    EXPECT_EQ(ui->CheckOutDateTimeTxt->text(), QStringLiteral("2008-05-03 14:00:00"));
+    EXPECT_EQ(ui->RoomBuildingCodeTxt->text(), QStringLiteral("00"));
+    EXPECT_EQ(ui->RoomFloorCodeTxt->text(), QStringLiteral("01"));
+    EXPECT_EQ(ui->RoomNoTxt->text(), QStringLiteral("01"));
+    EXPECT_TRUE(ui->HandNoTxt->text().isEmpty());
+    EXPECT_FALSE(ui->IsCopyCheckBox->isChecked());
+    EXPECT_EQ(ui->HandNoTxt->pos(), QPoint(160, 304));
+    EXPECT_EQ(ui->EraseCardBtn->pos(), QPoint(424, 304));
+    EXPECT_EQ(ui->EraseCardBtn->size(), QSize(75, 25));
+
+    // Just after midnight the check-in falls on the day before.
+    THandTestForm early(nullptr, QDateTime(QDate(2008, 3, 1), QTime(0, 30, 5)));
+    EXPECT_EQ(early.ui()->CheckInDateTimeTxt->text(), QStringLiteral("2008-02-29 23:30:05"));
+    EXPECT_EQ(early.ui()->CheckOutDateTimeTxt->text(), QStringLiteral("2008-03-03 00:30:05"));
+}
+
+TEST_F(TestForms, HandReadShowsTheNumberWriteAndEraseShowNothing) {
+    auto* hand = AddHand();
+    THandTestForm form;
+    auto* ui = form.ui();
+    {
+        auto g = hand->Lock();
+        hand->Result = false;
+        hand->HandNo = "0815";
+    }
+    ui->ReadCardBtn->click();
+    EXPECT_EQ(ui->HandNoTxt->text(), QStringLiteral("0815"));
+    {
+        auto g = hand->Lock();
+        hand->Result = true;
+        hand->HandNo = "4711";
+    }
+    ui->WriteCardBtn->click();
+    ui->EraseCardBtn->click();
+    EXPECT_EQ(ui->HandNoTxt->text(), QStringLiteral("0815"));
+    {
+        auto g = hand->Lock();
+        hand->HandNo = "";
+    }
+    ui->ReadCardBtn->click();
+    EXPECT_TRUE(ui->HandNoTxt->text().isEmpty());
+    ui->OpenPortBtn->click();
+    ui->beepBtn->click();
+    ui->ClosePortBtn->click();
+    EXPECT_EQ(hand->CallsSoFar(),
+              (std::vector<std::string>{"ReadCard", "WriteCard", "EraseCard", "ReadCard",
+                                        "OpenPort", "Beep", "ClosePort"}));
+    auto g = hand->Lock();
+    EXPECT_EQ(hand->HandNoOnEntry, "");
+}
+
+TEST_F(TestForms, ButtonsWithoutADeviceDoNothing) {
+    TMemberTestForm member;
+    member.ui()->CardNoEdit->setText("1");
+    for (auto* b : member.findChildren<QPushButton*>()) b->click();
+    EXPECT_EQ(member.ui()->CardNoEdit->text(), QStringLiteral("1"));
+    THandTestForm hand;
+    hand.ui()->HandNoTxt->setText("2");
+    for (auto* b : hand.findChildren<QPushButton*>()) b->click();
+    EXPECT_EQ(hand.ui()->HandNoTxt->text(), QStringLiteral("2"));
+}
+
+}  // namespace
+}  // namespace ostra
