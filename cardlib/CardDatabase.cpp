@@ -220,6 +220,19 @@ void DbConnection::Open(const std::string& connectString) {
                                      out, 1024, &outLen, SQL_DRIVER_NOPROMPT);
     if (!Ok(rc)) ThrowDiag(SQL_HANDLE_DBC, dbc, "opening the card database");
     open_ = true;
+    // MariaDB's driver does not apply the statement time-out to a statement
+    // that waits for a lock; the server is told the limit for the session.
+    SQLWCHAR dbms[64] = {};
+    SQLSMALLINT dbmsLen = 0;
+    if (Ok(SQLGetInfoW(dbc, SQL_DBMS_NAME, dbms, sizeof dbms, &dbmsLen))) {
+        std::string name = ToUtf8(reinterpret_cast<const char16_t*>(dbms),
+                                  std::min<size_t>(static_cast<size_t>(dbmsLen) / 2, 63));
+        if (name.find("MariaDB") != std::string::npos || name.find("MySQL") != std::string::npos) {
+            std::string seconds = std::to_string(commandTimeout_);
+            Execute("SET SESSION max_statement_time = " + seconds +
+                    ", innodb_lock_wait_timeout = " + seconds);
+        }
+    }
 }
 
 void DbConnection::BeginTrans() {
