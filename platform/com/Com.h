@@ -549,14 +549,9 @@ HRESULT CoCreateInstance(const CLSID& clsid, IUnknown* outer, std::uint32_t clsc
 void CoFreeUnusedLibraries();
 
 // ---------------------------------------------------------------------------
-// In-process server exports (each server library defines all four)
+// In-process server exports: each server library defines all four, at
+// global scope with C linkage (declared below this namespace).
 
-extern "C" {
-HRESULT DllGetClassObject(const CLSID& clsid, const IID& iid, void** out);
-HRESULT DllCanUnloadNow();
-HRESULT DllRegisterServer();
-HRESULT DllUnregisterServer();
-}
 using DllGetClassObjectFn = HRESULT (*)(const CLSID&, const IID&, void**);
 using DllCanUnloadNowFn = HRESULT (*)();
 using DllRegisterServerFn = HRESULT (*)();
@@ -672,3 +667,12 @@ constexpr std::optional<Guid> ParseGuid(std::string_view s) {
 }
 
 }  // namespace ostra::com
+
+// The four exports of an in-process server (defined by each server library).
+extern "C" {
+ostra::com::HRESULT DllGetClassObject(const ostra::com::CLSID& clsid, const ostra::com::IID& iid,
+                                      void** out);
+ostra::com::HRESULT DllCanUnloadNow();
+ostra::com::HRESULT DllRegisterServer();
+ostra::com::HRESULT DllUnregisterServer();
+}
