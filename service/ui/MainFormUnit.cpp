@@ -202,10 +202,11 @@ void TMainForm::TestActionExecute() {
             break;
         case KindPolice:
             if (TBasePolice* police = Police.load()) {
-                // No guest: nothing to show.
-                if (const TGuest* guest = police->GetGuest())
-                    MessageBoxes().Show(this, QString::fromStdString(GuestToXml(*guest)),
-                                        ApplicationTitle(), TMsgIcon::None);
+                // Without a guest there is no Guest element to show; say so instead.
+                const TGuest* guest = police->GetGuest();
+                const QString text = guest ? QString::fromStdString(GuestToXml(*guest))
+                                           : QStringLiteral("当前没有客人");
+                MessageBoxes().Show(this, text, ApplicationTitle(), TMsgIcon::None);
             }
             break;
         case KindMember:
