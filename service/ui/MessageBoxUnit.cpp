@@ -1,6 +1,8 @@
 #include "service/ui/MessageBoxUnit.h"
 
+#include <QGuiApplication>
 #include <QMessageBox>
+#include <cstdio>
 
 namespace ostra {
 namespace {
@@ -16,6 +18,10 @@ public:
             case TMsgIcon::Warning: qtIcon = QMessageBox::Warning; break;
             case TMsgIcon::Error: qtIcon = QMessageBox::Critical; break;
         }
+        // Offscreen nobody sees the box: tell the terminal as well.
+        if (QGuiApplication::platformName() == QLatin1String("offscreen"))
+            std::fprintf(stderr, "[%s] %s\n", Caption.toUtf8().constData(),
+                         Text.toUtf8().constData());
         QMessageBox box(qtIcon, Caption, Text, QMessageBox::Ok, Owner);
         box.exec();
     }
