@@ -96,17 +96,37 @@ void SimulateDelay() {
     if (ms > 0) std::this_thread::sleep_for(std::chrono::milliseconds(ms));
 }
 
-uint8_t OpenResult(int port) {
-    if (!IsAttached(port)) return 0;
-    Fd fd(::open((PortDir(port) + "/open-result").c_str(), O_RDONLY | O_CLOEXEC));
-    if (!fd.ok()) return 1;
+// The byte held by a fault file of the port's folder, if there is one.
+static std::optional<uint8_t> FaultByte(int port, const char* name) {
+    Fd fd(::open((PortDir(port) + "/" + name).c_str(), O_RDONLY | O_CLOEXEC));
+    if (!fd.ok()) return std::nullopt;
     char text[16] = {};
     ssize_t n = ::read(fd.get(), text, sizeof text - 1);
-    if (n <= 0) return 1;
+    if (n <= 0) return std::nullopt;
     char* end = nullptr;
     long v = std::strtol(text, &end, 10);
-    if (end == text || v < 0 || v > 255) return 1;
+    if (end == text || v < 0 || v > 255) return std::nullopt;
     return static_cast<uint8_t>(v);
+}
+
+static std::string WriteFault(const std::string& path, std::optional<int> value) {
+    std::error_code ec;
+    if (!value) {
+        fs::remove(path, ec);
+        return {};
+    }
+    if (*value < 0 || *value > 255) return "a result byte must lie in 0 to 255";
+    Fd fd(::open(path.c_str(), O_WRONLY | O_CREAT | O_TRUNC | O_CLOEXEC, 0644));
+    std::string text = std::to_string(*value) + "\n";
+    if (!fd.ok() ||
+        !WriteAll(fd.get(), reinterpret_cast<const uint8_t*>(text.data()), text.size(), 0))
+        return "cannot write " + path;
+    return {};
+}
+
+uint8_t OpenResult(int port) {
+    if (!IsAttached(port)) return 0;
+    return FaultByte(port, "open-result").value_or(1);
 }
 
 uint8_t ReadCard(int port, const Password& password, Block& block) {
@@ -121,6 +141,7 @@ uint8_t ReadCard(int port, const Password& password, Block& block) {
 }
 
 uint8_t WriteCard(int port, const Password& password, const Block& block) {
+    if (std::optional<uint8_t> fault = FaultByte(port, "write-result")) return *fault;
     Fd fd(::open(CardPath(port).c_str(), O_RDWR | O_CLOEXEC));
     if (!fd.ok()) return kNoCard;
     if (Lock(fd.get(), LOCK_EX) != 0) return kIoError;
@@ -131,22 +152,13 @@ uint8_t WriteCard(int port, const Password& password, const Block& block) {
     return kOk;
 }
 
-std::string Attach(int port, std::optional<int> openResult) {
+std::string Attach(int port, std::optional<int> openResult, std::optional<int> writeResult) {
     std::error_code ec;
     fs::create_directories(PortDir(port), ec);
     if (ec) return "cannot create " + PortDir(port) + ": " + ec.message();
-    std::string resultPath = PortDir(port) + "/open-result";
-    if (!openResult) {
-        fs::remove(resultPath, ec);
-        return {};
-    }
-    if (*openResult < 0 || *openResult > 255) return "the open result must lie in 0 to 255";
-    Fd fd(::open(resultPath.c_str(), O_WRONLY | O_CREAT | O_TRUNC | O_CLOEXEC, 0644));
-    std::string text = std::to_string(*openResult) + "\n";
-    if (!fd.ok() ||
-        !WriteAll(fd.get(), reinterpret_cast<const uint8_t*>(text.data()), text.size(), 0))
-        return "cannot write " + resultPath;
-    return {};
+    std::string error = WriteFault(PortDir(port) + "/open-result", openResult);
+    if (error.empty()) error = WriteFault(PortDir(port) + "/write-result", writeResult);
+    return error;
 }
 
 std::string Detach(int port) {

@@ -4,7 +4,8 @@
 // an encoder is attached while its folder exists. The card lying on it is
 // the file "card" in that folder: 4 password bytes, then the 28 block bytes.
 // A file "open-result" in the folder, holding a decimal byte, makes
-// createCard answer that byte instead of 1 (a faulty or busy encoder).
+// createCard answer that byte instead of 1 (a faulty or busy encoder); a file
+// "write-result" makes every writePass answer its byte without writing.
 //
 // The state folder is $LYCOMM_STATE_DIR, else $XDG_STATE_HOME/ostra/lycomm,
 // else ~/.local/state/ostra/lycomm. Every call waits $LYCOMM_DELAY_MS
@@ -49,7 +50,8 @@ uint8_t ReadCard(int port, const Password& password, Block& block);
 uint8_t WriteCard(int port, const Password& password, const Block& block);
 
 // Operator actions. Each returns an empty text on success, else the reason.
-std::string Attach(int port, std::optional<int> openResult);
+std::string Attach(int port, std::optional<int> openResult,
+                   std::optional<int> writeResult = std::nullopt);
 std::string Detach(int port);
 std::string LayBlankCard(int port, const Password& password);
 std::string TakeCard(int port);

@@ -1,6 +1,9 @@
 // lycomm-card: the operator's hand on the simulated card encoders.
 //
-//   lycomm-card attach PORT [--open-result N]   attach an encoder to PORT
+//   lycomm-card attach PORT [--open-result N] [--write-result N]
+//                                               attach an encoder to PORT; the
+//                                               options make it answer N to
+//                                               every open / write (a fault)
 //   lycomm-card detach PORT                     take the encoder away
 //   lycomm-card lay PORT [--password HEX8]      lay a blank card on the encoder
 //   lycomm-card take PORT                       take the card away
@@ -21,7 +24,7 @@ using namespace ostra::lycomm;
 
 int Usage() {
     std::fputs(
-        "usage: lycomm-card attach PORT [--open-result N]\n"
+        "usage: lycomm-card attach PORT [--open-result N] [--write-result N]\n"
         "       lycomm-card detach PORT\n"
         "       lycomm-card lay PORT [--password HEX8]\n"
         "       lycomm-card take PORT\n"
@@ -77,14 +80,19 @@ int main(int argc, char** argv) {
     if (!port) return Usage();
 
     if (command == "attach") {
-        std::optional<int> openResult;
-        if (argc == 5 && std::strcmp(argv[3], "--open-result") == 0) {
-            openResult = ParseNumber(argv[4], 0, 255);
-            if (!openResult) return Usage();
-        } else if (argc != 3) {
-            return Usage();
+        std::optional<int> openResult, writeResult;
+        for (int i = 3; i < argc; i += 2) {
+            if (i + 1 >= argc) return Usage();
+            std::optional<int> value = ParseNumber(argv[i + 1], 0, 255);
+            if (!value) return Usage();
+            if (std::strcmp(argv[i], "--open-result") == 0)
+                openResult = value;
+            else if (std::strcmp(argv[i], "--write-result") == 0)
+                writeResult = value;
+            else
+                return Usage();
         }
-        return Report(Attach(*port, openResult));
+        return Report(Attach(*port, openResult, writeResult));
     }
     if (command == "detach" && argc == 3) return Report(Detach(*port));
     if (command == "lay") {
