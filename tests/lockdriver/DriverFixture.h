@@ -1,0 +1,223 @@
+// The card road below the lock object, for one test process: a private
+// registry file with the card library registered, a copy of the card library
+// with its own "Setting.ini", private simulated encoders without delays, the
+// driver's and the service's settings, and a log that the test can read.
+#pragma once
+
+#include <gtest/gtest.h>
+#include <stdlib.h>
+#include <sys/wait.h>
+#include <unistd.h>
+
+#include <chrono>
+#include <condition_variable>
+#include <filesystem>
+#include <fstream>
+#include <functional>
+#include <mutex>
+#include <optional>
+#include <string>
+#include <vector>
+
+#include "cardlib/CardBlock.h"
+#include "lockdriver/OptionUnit.h"
+#include "platform/lycomm/SimEncoder.h"
+#include "service/core/LogFileUnit.h"
+#include "service/core/SysOptionUnit.h"
+
+namespace ostra::lockdrivertest {
+
+namespace fs = std::filesystem;
+
+inline std::string BinDir() {
+    const char* Dir = std::getenv("OSTRA_BIN_DIR");
+    return Dir ? Dir : ".";
+}
+
+// Runs a program and returns its exit code.
+inline int RunProgram(const std::vector<std::string>& Args) {
+    const pid_t Pid = fork();
+    if (Pid == 0) {
+        std::vector<char*> Argv;
+        for (const auto& A : Args) Argv.push_back(const_cast<char*>(A.c_str()));
+        Argv.push_back(nullptr);
+        execv(Argv[0], Argv.data());
+        _exit(127);
+    }
+    int Status = 0;
+    waitpid(Pid, &Status, 0);
+    return WIFEXITED(Status) ? WEXITSTATUS(Status) : -1;
+}
+
+// Log entries in memory, one per Write; a test waits for the ones it expects.
+class LogCapture : public LogWriter {
+public:
+    LogCapture() : LogWriter("", {}, IoErrors::Swallow) {}
+
+    void Write(std::string_view Text) override {
+        {
+            std::lock_guard<std::mutex> Guard(Mutex);
+            Lines.emplace_back(Text);
+        }
+        Changed.notify_all();
+    }
+    std::vector<std::string> Snapshot() {
+        std::lock_guard<std::mutex> Guard(Mutex);
+        return Lines;
+    }
+    std::size_t Count(const std::string& Line) {
+        std::lock_guard<std::mutex> Guard(Mutex);
+        std::size_t N = 0;
+        for (const auto& L : Lines) N += L == Line;
+        return N;
+    }
+    std::size_t CountPrefix(const std::string& Prefix) {
+        std::lock_guard<std::mutex> Guard(Mutex);
+        std::size_t N = 0;
+        for (const auto& L : Lines) N += L.rfind(Prefix, 0) == 0;
+        return N;
+    }
+    // Waits until Line has been written at least N times; false after a
+    // generous safety limit (a hung test, not a timing condition).
+    bool WaitFor(const std::string& Line, std::size_t N = 1) {
+        std::unique_lock<std::mutex> Guard(Mutex);
+        return Changed.wait_for(Guard, std::chrono::seconds(60), [&] {
+            std::size_t Seen = 0;
+            for (const auto& L : Lines) Seen += L == Line;
+            return Seen >= N;
+        });
+    }
+    // Waits until at least N entries begin with Prefix.
+    bool WaitForPrefix(const std::string& Prefix, std::size_t N) {
+        std::unique_lock<std::mutex> Guard(Mutex);
+        return Changed.wait_for(Guard, std::chrono::seconds(60), [&] {
+            std::size_t Seen = 0;
+            for (const auto& L : Lines) Seen += L.rfind(Prefix, 0) == 0;
+            return Seen >= N;
+        });
+    }
+    void Clear() {
+        std::lock_guard<std::mutex> Guard(Mutex);
+        Lines.clear();
+    }
+
+private:
+    std::mutex Mutex;
+    std::condition_variable Changed;
+    std::vector<std::string> Lines;
+};
+
+// One private card road per test process; made once, before any COM call.
+class CardRoad {
+public:
+    static CardRoad& Get() {
+        static CardRoad Road;
+        return Road;
+    }
+
+    const fs::path& Dir() const { return Root; }
+    fs::path LibDir() const { return Root / "lib"; }
+
+    // Points "Setting.ini" beside the library copy at a server address.
+    void SetSqlServer(const std::string& Server) {
+        std::ofstream(LibDir() / "Setting.ini", std::ios::binary)
+            << "[Setting]\r\nSQLServer=" << Server << "\r\nSiteCode=12345\r\n";
+    }
+
+    // The card database of scripts/carddb, when the test run started it.
+    static std::optional<std::string> CardDbServer() {
+        const char* Server = std::getenv("OSTRA_CARDDB_SERVER");
+        if (Server && *Server) return std::string(Server);
+        return std::nullopt;
+    }
+
+    // Puts a guest card with number N on the encoder of driver port Port.
+    static void LayGuestCard(int Port, int32_t N) {
+        const std::string Hex = cardlib::CardNumberHex(N);
+        cardlib::IssueFields Fields{"12345", Hex, "203001011200", "0101", 1, 1};
+        const cardlib::CardBlock Block = cardlib::BuildIssuedBlock(Fields);
+        lycomm::TakeCard(Port);
+        ASSERT_EQ(lycomm::LayBlankCard(Port, lycomm::kFactoryPassword), "");
+        lycomm::Block Raw{};
+        std::copy(Block.begin(), Block.end(), Raw.begin());
+        ASSERT_EQ(lycomm::WriteCard(Port, lycomm::kFactoryPassword, Raw), lycomm::kOk);
+    }
+    // Puts another block on the card lying there (no failed read between).
+    static void ReplaceGuestCard(int Port, int32_t N) {
+        const std::string Hex = cardlib::CardNumberHex(N);
+        cardlib::IssueFields Fields{"12345", Hex, "203001011200", "0101", 1, 1};
+        const cardlib::CardBlock Block = cardlib::BuildIssuedBlock(Fields);
+        lycomm::Block Raw{};
+        std::copy(Block.begin(), Block.end(), Raw.begin());
+        ASSERT_EQ(lycomm::WriteCard(Port, lycomm::kFactoryPassword, Raw), lycomm::kOk);
+    }
+
+    // Registers the library copy in the private registry (or removes it).
+    void Register(bool On) {
+        const std::string Regsvr = BinDir() + "/ostra-regsvr";
+        std::vector<std::string> Args{Regsvr, "-s"};
+        if (!On) Args.push_back("-u");
+        Args.push_back((LibDir() / "libPendrix.so").string());
+        ASSERT_EQ(RunProgram(Args), 0);
+    }
+
+private:
+    CardRoad() {
+        std::string Pattern = (fs::temp_directory_path() / "ostra-lockdriver-XXXXXX").string();
+        Root = mkdtemp(Pattern.data());
+        fs::create_directories(LibDir());
+        for (const char* Lib : {"libPendrix.so", "liblyComm.so"})
+            fs::copy_file(fs::path(BinDir()) / Lib, LibDir() / Lib,
+                          fs::copy_options::overwrite_existing);
+        setenv("OSTRA_COM_REGISTRY", (Root / "registry.ini").c_str(), 1);
+        setenv("LYCOMM_STATE_DIR", (Root / "lycomm").c_str(), 1);
+        setenv("LYCOMM_DELAY_MS", "0", 1);
+        SetSqlServer(CardDbServer().value_or("127.0.0.1;PORT=1"));
+        Register(true);
+    }
+    ~CardRoad() {
+        std::error_code Ignored;
+        fs::remove_all(Root, Ignored);
+    }
+
+    fs::path Root;
+};
+
+// The settings and log of one test: Option and SysOption point at objects of
+// the test, LogFile at a capture; the encoder of Port is attached.
+class DriverTestBase : public ::testing::Test {
+protected:
+    static constexpr int Port = 3;  // "COM3": port index 2, driver port 3
+
+    void SetUp() override {
+        Road = &CardRoad::Get();
+        OptionFile = (Road->Dir() / "Option.ini").string();
+        Opt = std::make_unique<TOption>(OptionFile);
+        Opt->SetPortName("COM3");
+        Sys = std::make_unique<TSysOption>(OptionFile);
+        PrevOption = SetOption(Opt.get());
+        PrevSysOption = SetSysOption(Sys.get());
+        PrevLog = SetLogFile(&Log);
+        lycomm::Detach(Port);
+        ASSERT_EQ(lycomm::Attach(Port, std::nullopt), "");
+    }
+    void TearDown() override {
+        lycomm::Detach(Port);
+        SetLogFile(PrevLog);
+        SetSysOption(PrevSysOption);
+        SetOption(PrevOption);
+    }
+
+    CardRoad* Road = nullptr;
+    std::string OptionFile;
+    std::unique_ptr<TOption> Opt;
+    std::unique_ptr<TSysOption> Sys;
+    LogCapture Log;
+
+private:
+    TOption* PrevOption = nullptr;
+    TSysOption* PrevSysOption = nullptr;
+    LogWriter* PrevLog = nullptr;
+};
+
+}  // namespace ostra::lockdrivertest
