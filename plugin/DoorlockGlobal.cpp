@@ -1,0 +1,7 @@
+#include "plugin/DoorlockGlobal.h"
+
+namespace ostra::kestrane {
+
+std::atomic<TBaseDoorlock*> Doorlock{nullptr};
+
+}  // namespace ostra::kestrane

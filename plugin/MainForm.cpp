@@ -1,0 +1,154 @@
+#include "plugin/MainForm.h"
+
+#include <QCloseEvent>
+#include <QEventLoop>
+#include <QGuiApplication>
+#include <QPlainTextEdit>
+#include <QScreen>
+#include <QStyle>
+#include <stdexcept>
+
+#include "plugin/ApplicationUnit.h"
+#include "plugin/DoorlockGlobal.h"
+#include "plugin/LibraryPin.h"
+#include "plugin/MessageHandlerUnit.h"
+#include "plugin/SysOptionsUnit.h"
+#include "plugin/TestFormUnit.h"
+#include "service/ui/AboutFormUnit.h"
+#include "service/ui/ChangePasswordFormUnit.h"
+#include "service/ui/CheckPasswordFormUnit.h"
+#include "service/ui/FormPictures.h"
+#include "service/ui/GuardUnit.h"
+#include "ui_MainForm.h"
+
+namespace ostra::kestrane {
+
+TfrmMain* frmMain = nullptr;
+
+namespace {
+
+const QString DoorlockTitle = QStringLiteral("澄枫Zelt门锁接口");
+
+// The password dialogs read and save the library's own settings.
+class TSysOptionsPasswords final : public IPasswordStore {
+public:
+    std::string Password() const override { return Options().Password; }
+    void SetPassword(const std::string& Value) override { Options().Password = Value; }
+    void Save() override { Options().Save(); }
+
+private:
+    static TSysOptions& Options() {
+        if (!SysOptions) throw std::runtime_error("The library's settings are not loaded");
+        return *SysOptions;
+    }
+};
+
+TSysOptionsPasswords Passwords;
+
+}  // namespace
+
+TfrmMain::TfrmMain() : ui(std::make_unique<Ui::TfrmMain>()) {
+    ui->setupUi(this);
+    setObjectName(QStringLiteral("frmMain"));
+    // Closing the library's window must not end the host's application.
+    setAttribute(Qt::WA_QuitOnClose, false);
+    setCentralWidget(ui->mmo);
+    ui->ToolBar1->setIconSize(QSize(25, 25));
+    ui->ToolBar1->setToolButtonStyle(Qt::ToolButtonIconOnly);
+    AssignActionImages(this);
+
+    OnEvent(ui->actExit, &QAction::triggered, this, &TfrmMain::actExitExecute);
+    OnEvent(ui->actOption, &QAction::triggered, this, &TfrmMain::actOptionExecute);
+    OnEvent(ui->actChangePassword, &QAction::triggered, this,
+            &TfrmMain::actChangePasswordExecute);
+    OnEvent(ui->actAbout, &QAction::triggered, this, &TfrmMain::actAboutExecute);
+    OnEvent(ui->mnuTest, &QAction::triggered, this, &TfrmMain::mnuTestClick);
+
+    // A fixed single border: the client area below the menu bar is 709 x 446.
+    const int menuHeight = ui->MainMenu1->sizeHint().height();
+    setFixedSize(709, 446 + menuHeight);
+    if (const QScreen* screen = QGuiApplication::primaryScreen())
+        move(screen->availableGeometry().center() - rect().center());
+
+    Guarded(this, [this] { FormCreate(); });
+}
+
+TfrmMain::~TfrmMain() { Guarded(this, [this] { FormDestroy(); }); }
+
+void TfrmMain::FormCreate() {
+    if (Application) Application->SetTitle(DoorlockTitle);
+    setWindowTitle(DoorlockTitle);
+    StartServer();
+}
+
+void TfrmMain::FormDestroy() { StopServer(); }
+
+QPlainTextEdit* TfrmMain::Memo() const { return ui->mmo; }
+
+void TfrmMain::ShowModal() {
+    setWindowModality(Qt::ApplicationModal);
+    show();
+    QEventLoop loop;
+    ModalLoop = &loop;
+    loop.exec(QEventLoop::DialogExec);
+    ModalLoop = nullptr;
+    hide();
+}
+
+void TfrmMain::closeEvent(QCloseEvent* Event) {
+    bool canClose = false;
+    Guarded(this, [&] { canClose = CheckPassword(Passwords, this); });
+    if (!canClose) {
+        Event->ignore();
+        return;
+    }
+    Event->accept();
+    if (ModalLoop) ModalLoop->exit(0);
+}
+
+void TfrmMain::StartServer() {
+    const int32_t port = SysOptions ? SysOptions->PortNo : TSysOptions::DefaultPortNo;
+    if (port < 0 || port > 65535)
+        throw ENetError("Invalid port number " + std::to_string(port));
+    TCPServer.SetPort(static_cast<uint16_t>(port));
+    TCPServer.SetBacklog(ListenBacklog);
+    TCPServer.SetReuseAddress(true);
+    TCPServer.SetOnExecute([memo = ui->mmo](TcpConnection& Connection) {
+        TCPServerExecute(Connection, memo);
+    });
+    TCPServer.Start();
+    ui->mmo->appendPlainText(QStringLiteral("门锁接口监听服务器已经启动..."));
+}
+
+void TfrmMain::StopServer() {
+    try {
+        TCPServer.Stop();
+    } catch (const EStopTimeout&) {
+        // A connection thread is still inside the host's lock: it will run
+        // the library's code after the window has gone.
+        PinLibrary();
+        throw;
+    }
+    ui->mmo->appendPlainText(QStringLiteral("门锁接口监听服务器已经停止。"));
+}
+
+void TfrmMain::TCPServerExecute(TcpConnection& Connection, QPlainTextEdit* Memo) {
+    ServeConnection(Connection, Memo);
+}
+
+void TfrmMain::actExitExecute() { close(); }
+
+void TfrmMain::actOptionExecute() {
+    if (!CheckPassword(Passwords, this)) return;
+    if (TBaseDoorlock* lock = Doorlock.load()) lock->ShowOptionForm();
+}
+
+void TfrmMain::actChangePasswordExecute() {
+    if (CheckPassword(Passwords, this)) ShowChangePasswordForm(Passwords, this);
+}
+
+void TfrmMain::actAboutExecute() { ShowAboutForm(1); }
+
+void TfrmMain::mnuTestClick() { ShowTestForm(); }
+
+}  // namespace ostra::kestrane

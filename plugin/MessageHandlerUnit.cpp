@@ -1,0 +1,117 @@
+#include "plugin/MessageHandlerUnit.h"
+
+#include <pugixml.hpp>
+
+#include <memory>
+#include <stdexcept>
+
+#include "plugin/DoorlockGlobal.h"
+#include "plugin/LogFileUnit.h"
+#include "plugin/RegionalSettingsUnit.h"
+#include "plugin/SysOptionsUnit.h"
+
+namespace ostra::kestrane {
+
+namespace {
+
+void Log(const std::string& Text) {
+    // Always written; an I/O error leaves here and abandons the request.
+    if (LogFile) LogFile->Write(Text);
+}
+
+int32_t DelayMinutes() { return SysOptions ? SysOptions->DelayMinutes : 0; }
+
+}  // namespace
+
+TMessageHandler::TMessageHandler(QPlainTextEdit* Memo) : Memo_(Memo) {}
+
+void TMessageHandler::HandleMessage(TcpConnection& Connection, const std::string& Request) {
+    Log("收到消息: \r\n" + Request);
+
+    pugi::xml_document document;
+    MessageHandlerUnit::TResponse response;
+    const pugi::xml_parse_result parsed = document.load_buffer(
+        Request.data(), Request.size(),
+        pugi::parse_default | pugi::parse_comments | pugi::parse_pi | pugi::parse_declaration |
+            pugi::parse_doctype,
+        pugi::encoding_utf8);
+    if (!parsed) throw std::runtime_error(parsed.description());
+    const pugi::xml_node root = document.document_element();
+    if (!root) throw std::runtime_error("The request has no root element");
+    const std::string operation = DoorRequest::OperationOf(root);
+
+    int64_t cardNo = 0;
+    if (operation == "IssueCard") {
+        const bool ok = IssueCard(root, cardNo);
+        response.ResultCode = ok ? "200" : "500";
+        response.ResultMessage = ok ? "发卡成功" : "发卡失败";
+        response.CardNo = cardNo;
+        Log("房间(" + DoorRequest::ChildText(root, 4) + (ok ? ")发卡成功" : ")发卡失败"));
+    } else if (operation == "ReadCard") {
+        const bool ok = ReadCard(cardNo);
+        if (ok) {
+            response.ResultCode = "200";
+            response.ResultMessage = "读卡成功";
+            response.CardNo = cardNo;
+            Log("读卡成功，卡号为：" + std::to_string(cardNo));
+        } else {
+            response.ResultCode = "500";
+            response.ResultMessage = "读卡失败";
+            Log("读卡失败");
+        }
+    } else if (operation == "EraseCard") {
+        const bool ok = EraseCard();
+        response.ResultCode = ok ? "200" : "500";
+        response.ResultMessage = ok ? "注销卡成功" : "注销卡失败";
+        Log(response.ResultMessage);
+    } else {
+        return;  // nothing is sent and nothing more is logged
+    }
+    SendResponse(Connection, response);
+}
+
+bool TMessageHandler::IssueCard(const pugi::xml_node& Root, int64_t& CardNo) {
+    const std::string registerId = DoorRequest::ChildText(Root, 1);
+    const std::string buildingCode = DoorRequest::ChildText(Root, 2);
+    const std::string floorCode = DoorRequest::ChildText(Root, 3);
+    const std::string roomNo = DoorRequest::ChildText(Root, 4);
+    const std::string guestName = DoorRequest::ChildText(Root, 5);
+    const int32_t delay = DelayMinutes();
+    const std::string checkInText =
+        DoorRequest::ChildText(Root, 6) + " " + DoorRequest::ChildText(Root, 7);
+    const TDateTime checkIn = IncMinute(StrToDateTime(checkInText), -int64_t{delay});
+    const std::string checkOutText =
+        DoorRequest::ChildText(Root, 8) + " " + DoorRequest::ChildText(Root, 9);
+    const TDateTime checkOut = IncMinute(StrToDateTime(checkOutText), -int64_t{delay});
+
+    TBaseDoorlock* lock = Doorlock.load();
+    if (!lock) return false;
+    return lock->WriteCard(registerId, buildingCode, floorCode, roomNo, guestName, checkIn,
+                           checkIn, checkOut, checkOut, CardNo);
+}
+
+bool TMessageHandler::ReadCard(int64_t& CardNo) {
+    TBaseDoorlock* lock = Doorlock.load();
+    return lock ? lock->ReadCard(CardNo) : false;
+}
+
+bool TMessageHandler::EraseCard() {
+    TBaseDoorlock* lock = Doorlock.load();
+    return lock ? lock->EraseCard() : false;
+}
+
+void ServeConnection(TcpConnection& Connection, QPlainTextEdit* Memo) {
+    RunRequestStep(
+        Connection, [Memo] { return std::make_unique<TMessageHandler>(Memo); }, {});
+}
+
+void TMessageHandler::SendResponse(TcpConnection& Connection,
+                                   const MessageHandlerUnit::TResponse& Response) {
+    try {
+        Connection.WriteReply(Response.ToXml());
+    } catch (...) {
+        // A client that has gone away gets nothing; the request ends normally.
+    }
+}
+
+}  // namespace ostra::kestrane
