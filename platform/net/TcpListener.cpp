@@ -117,8 +117,8 @@ TcpListener::~TcpListener() {
 }
 
 std::size_t TcpListener::ConnectionCount() const {
-    auto s = Shared_;
-    return s ? s->Running.load() : 0;
+    return (Shared_ ? Shared_->Running.load() : 0) +
+           (Lingering_ ? Lingering_->Running.load() : 0);
 }
 
 void TcpListener::Start() {
@@ -202,6 +202,7 @@ void TcpListener::Stop(std::chrono::milliseconds Timeout) {
         // Still running: let them finish on their own; they keep `s` alive.
         for (auto& e : s->Entries)
             if (e.Thread.joinable()) e.Thread.detach();
+        Lingering_ = s;
         throw EStopTimeout("Terminate Thread Timeout");
     }
 }

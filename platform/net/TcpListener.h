@@ -163,7 +163,8 @@ public:
     bool Active() const { return Active_; }
     // The port actually bound while on (useful with port 0), else 0.
     uint16_t BoundPort() const { return BoundPort_; }
-    // Connection threads currently running (any thread may ask).
+    // Connection threads currently running, those left behind by a timed-out
+    // Stop included. Asked from the owning thread.
     std::size_t ConnectionCount() const;
 
     struct Shared;  // state shared with the connection threads
@@ -176,6 +177,7 @@ private:
     bool Active_ = false;
     uint16_t BoundPort_ = 0;
     std::shared_ptr<Shared> Shared_;
+    std::shared_ptr<Shared> Lingering_;  // threads left running by a timed-out Stop
 };
 
 }  // namespace ostra

@@ -1,0 +1,280 @@
+// Helpers shared by the core test suites: temporary folders, reading files,
+// log entries, installing the service's globals for one test, a lock that
+// succeeds, and a blocking loopback client.
+#pragma once
+
+#include <arpa/inet.h>
+#include <netinet/in.h>
+#include <sys/socket.h>
+#include <sys/time.h>
+#include <unistd.h>
+
+#include <cstdlib>
+#include <filesystem>
+#include <fstream>
+#include <memory>
+#include <mutex>
+#include <sstream>
+#include <string>
+#include <vector>
+
+#include <sqlite3.h>
+
+#include "platform/datetime/DateTime.h"
+#include "platform/net/TcpListener.h"
+#include "service/core/BaseDoorlockUnit.h"
+#include "service/core/DoorlockRecordManagerUnit.h"
+#include "service/core/KeepClientConnection.h"
+#include "service/core/LogFileUnit.h"
+#include "service/core/SysOptionUnit.h"
+
+namespace ostra::test {
+
+class TempDir {
+public:
+    TempDir() {
+        std::string tmpl = (std::filesystem::temp_directory_path() / "ostra-core-XXXXXX").string();
+        Path_ = ::mkdtemp(tmpl.data());
+        Path_ += "/";
+    }
+    ~TempDir() {
+        std::error_code ec;
+        std::filesystem::remove_all(Path_, ec);
+    }
+    const std::string& Path() const { return Path_; }
+    std::string operator/(const std::string& Name) const { return Path_ + Name; }
+
+private:
+    std::string Path_;
+};
+
+inline std::string ReadFile(const std::string& Path) {
+    std::ifstream in(Path, std::ios::binary);
+    std::ostringstream ss;
+    ss << in.rdbuf();
+    return ss.str();
+}
+
+inline void WriteFile(const std::string& Path, const std::string& Content) {
+    std::ofstream out(Path, std::ios::binary | std::ios::trunc);
+    out << Content;
+}
+
+// The texts of a log file's entries, their "yyyy-mm-dd hh:nn:ss " prefix
+// removed. An entry whose text holds CR LF continues on the following lines
+// (which carry no prefix).
+inline std::vector<std::string> LogEntries(const std::string& Path) {
+    const std::string all = ReadFile(Path);
+    std::vector<std::string> entries;
+    size_t pos = 0;
+    while (pos < all.size()) {
+        size_t end = all.find("\r\n", pos);
+        if (end == std::string::npos) end = all.size();
+        std::string line = all.substr(pos, end - pos);
+        pos = end + 2;
+        const bool prefixed = line.size() >= 20 && line[4] == '-' && line[7] == '-' &&
+                              line[10] == ' ' && line[13] == ':' && line[16] == ':' &&
+                              line[19] == ' ';
+        if (prefixed || entries.empty())
+            entries.push_back(prefixed ? line.substr(20) : line);
+        else
+            entries.back() += "\r\n" + line;
+    }
+    return entries;
+}
+
+// Installs fresh settings, a log in a temporary folder, optionally a record
+// database and a lock, for the length of one test; puts the old ones back.
+class ServiceGlobals {
+public:
+    ServiceGlobals()
+        : Option(Dir / "Option.ini"), Log(Dir / "test.LOG") {
+        OldOption_ = SetSysOption(&Option);
+        OldLog_ = SetLogFile(&Log);
+        OldRecords_ = SetRecordManager(nullptr);
+        OldLock_ = Doorlock.exchange(nullptr);
+        KeepClientConnection.store(false);
+    }
+    ~ServiceGlobals() {
+        SetSysOption(OldOption_);
+        SetLogFile(OldLog_);
+        SetRecordManager(OldRecords_);
+        Doorlock.store(OldLock_);
+        KeepClientConnection.store(false);
+    }
+    std::vector<std::string> Entries() const { return LogEntries(Log.FileName()); }
+
+    TempDir Dir;
+    TSysOption Option;
+    TLogFile Log;
+
+private:
+    TSysOption* OldOption_;
+    LogWriter* OldLog_;
+    TDoorlockRecordManager* OldRecords_;
+    TBaseDoorlock* OldLock_;
+};
+
+// A lock that succeeds and remembers what it was asked.
+class TestLock : public TBaseDoorlock {
+public:
+    struct Issue {
+        std::string RegisterId, BuildingCode, FloorCode, RoomNo, GuestName;
+        TDateTime BeginDate = 0, BeginTime = 0, EndDate = 0, EndTime = 0;
+        bool IsCopy = false;
+    };
+
+    bool WriteCard(std::string RegisterId, std::string BuildingCode, std::string FloorCode,
+                   std::string RoomNo, std::string GuestName, TDateTime BeginDate,
+                   TDateTime BeginTime, TDateTime EndDate, TDateTime EndTime, bool IsCopy,
+                   int64_t& CardNo) override {
+        std::lock_guard<std::mutex> g(Mu);
+        Issues.push_back({RegisterId, BuildingCode, FloorCode, RoomNo, GuestName, BeginDate,
+                          BeginTime, EndDate, EndTime, IsCopy});
+        CardNo = NextCardNo;
+        return Succeed;
+    }
+    bool ReadCard(int64_t& CardNo) override {
+        CardNo = NextCardNo;
+        return Succeed;
+    }
+    bool EraseCard() override { return Succeed; }
+
+    std::mutex Mu;  // guards Issues (connection threads write at once)
+    std::vector<Issue> Issues;
+    int64_t NextCardNo = 1234;
+    bool Succeed = true;
+};
+
+// A blocking loopback client with a generous receive guard, so a fault that
+// leaves a connection open fails the test instead of hanging it.
+class Client {
+public:
+    explicit Client(uint16_t Port) {
+        Fd_ = ::socket(AF_INET, SOCK_STREAM, 0);
+        timeval tv{30, 0};
+        ::setsockopt(Fd_, SOL_SOCKET, SO_RCVTIMEO, &tv, sizeof tv);
+        sockaddr_in a{};
+        a.sin_family = AF_INET;
+        a.sin_port = htons(Port);
+        a.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
+        Connected_ = ::connect(Fd_, reinterpret_cast<sockaddr*>(&a), sizeof a) == 0;
+    }
+    ~Client() {
+        if (Fd_ >= 0) ::close(Fd_);
+    }
+    bool Connected() const { return Connected_; }
+    void Send(const std::string& Bytes) {
+        size_t done = 0;
+        while (done < Bytes.size()) {
+            const ssize_t n = ::send(Fd_, Bytes.data() + done, Bytes.size() - done, MSG_NOSIGNAL);
+            if (n <= 0) return;
+            done += static_cast<size_t>(n);
+        }
+    }
+    // One reply: the bytes up to and including the next 0x00. Empty when the
+    // connection ends first (ClosedSeen then tells).
+    std::string ReadReply() {
+        for (;;) {
+            const size_t zero = Buffer_.find('\0');
+            if (zero != std::string::npos) {
+                std::string r = Buffer_.substr(0, zero + 1);
+                Buffer_.erase(0, zero + 1);
+                return r;
+            }
+            char buf[4096];
+            const ssize_t n = ::recv(Fd_, buf, sizeof buf, 0);
+            if (n <= 0) {
+                ClosedSeen = true;
+                return {};
+            }
+            Buffer_.append(buf, static_cast<size_t>(n));
+        }
+    }
+    // True when the server has closed the connection with nothing more sent.
+    bool ReadsEnd() {
+        char c;
+        const ssize_t n = ::recv(Fd_, &c, 1, 0);
+        return n == 0 || (n < 0 && errno == ECONNRESET);
+    }
+    // Abortive close: the server sees a reset.
+    void Reset() {
+        linger l{1, 0};
+        ::setsockopt(Fd_, SOL_SOCKET, SO_LINGER, &l, sizeof l);
+        ::close(Fd_);
+        Fd_ = -1;
+    }
+    int Fd() const { return Fd_; }
+    bool ClosedSeen = false;
+
+private:
+    int Fd_ = -1;
+    bool Connected_ = false;
+    std::string Buffer_;
+};
+
+// Makes a record database at Path from the shipped schema.
+inline void MakeClientMdb(const std::string& Path) {
+#ifdef OSTRA_TEST_SOURCE_DIR
+    const std::string src = OSTRA_TEST_SOURCE_DIR;
+#else
+    const char* env = std::getenv("OSTRA_SOURCE_DIR");
+    const std::string src = env ? env : ".";
+#endif
+    const std::string schema = ReadFile(src + "/service/core/ClientMdb.sql");
+    sqlite3* db = nullptr;
+    sqlite3_open(Path.c_str(), &db);
+    sqlite3_exec(db, schema.c_str(), nullptr, nullptr, nullptr);
+    sqlite3_close(db);
+}
+
+// Runs Sql on the database at Path; the first column of every row, joined by "|".
+inline std::string Query(const std::string& Path, const std::string& Sql) {
+    sqlite3* db = nullptr;
+    sqlite3_open_v2(Path.c_str(), &db, SQLITE_OPEN_READWRITE, nullptr);
+    std::string out;
+    sqlite3_exec(
+        db, Sql.c_str(),
+        [](void* o, int n, char** v, char**) {
+            auto* s = static_cast<std::string*>(o);
+            if (!s->empty()) *s += "|";
+            for (int i = 0; i < n; ++i) *s += (i ? "," : "") + std::string(v[i] ? v[i] : "NULL");
+            return 0;
+        },
+        &out, nullptr);
+    sqlite3_close(db);
+    return out;
+}
+
+// A connection over a Unix socket pair: the handler writes to Connection,
+// the test reads what arrived at the peer.
+class PairedConnection {
+public:
+    PairedConnection() {
+        int fds[2];
+        ::socketpair(AF_UNIX, SOCK_STREAM, 0, fds);
+        Connection = std::make_unique<TcpConnection>(fds[0]);
+        Peer_ = fds[1];
+    }
+    ~PairedConnection() {
+        if (Peer_ >= 0) ::close(Peer_);
+    }
+    // Everything written so far, without waiting.
+    std::string Received() {
+        std::string out;
+        char buf[4096];
+        ssize_t n;
+        while ((n = ::recv(Peer_, buf, sizeof buf, MSG_DONTWAIT)) > 0) out.append(buf, static_cast<size_t>(n));
+        return out;
+    }
+    void ClosePeer() {
+        ::close(Peer_);
+        Peer_ = -1;
+    }
+    std::unique_ptr<TcpConnection> Connection;
+
+private:
+    int Peer_ = -1;
+};
+
+}  // namespace ostra::test

@@ -1,0 +1,270 @@
+// The listener over real loopback sockets, serving the door-lock handler the
+// way the service's kind 1 does.
+#include <gtest/gtest.h>
+
+#include <condition_variable>
+#include <thread>
+
+#include "service/core/DoorlockMessageHandlerUnit.h"
+#include "tests/core/CoreTestSupport.h"
+
+namespace ostra {
+namespace {
+
+using test::Client;
+using test::ServiceGlobals;
+using test::TestLock;
+
+std::string Reply(const std::string& Code, const std::string& Message, const std::string& CardNo) {
+    return "<DoorResponse><RequestID></RequestID><ResultCode>" + Code +
+           "</ResultCode><ResultMessage>" + Message + "</ResultMessage><CardNo>" + CardNo +
+           "</CardNo></DoorResponse>" + std::string(1, '\0');
+}
+
+std::string Issue(const std::string& Keep = "") {
+    return "<DoorRequest type=\"IssueCard\"><RequestID>1</RequestID><RegisterId>R1</RegisterId>"
+           "<BuildingCode>01</BuildingCode><FloorCode>02</FloorCode><RoomNo>101</RoomNo>"
+           "<GuestName>张三</GuestName><CheckInDate>2008-05-01</CheckInDate>"
+           "<CheckInTime>14:00:00</CheckInTime><CheckOutDate>2008-05-03</CheckOutDate>"
+           "<CheckOutTime>12:00:00</CheckOutTime><IsCopy>0</IsCopy>" +
+           (Keep.empty() ? "" : "<Keep>" + Keep + "</Keep>") + "</DoorRequest>";
+}
+
+const std::string ReadCard = "<DoorRequest type=\"ReadCard\"></DoorRequest>";
+
+// A ReadCard request padded with blanks to exactly Size bytes.
+std::string ReadCardOfSize(size_t Size) {
+    const std::string head = "<DoorRequest type=\"ReadCard\">";
+    const std::string tail = "</DoorRequest>";
+    return head + std::string(Size - head.size() - tail.size(), ' ') + tail;
+}
+
+class ListenerTest : public ::testing::Test {
+protected:
+    void SetUp() override {
+        Listener.SetPort(0);
+        Listener.SetOnExecute([](TcpConnection& c) {
+            RunRequestStep(
+                c, [] { return std::make_unique<TDoorlockMessageHandler>(); },
+                [] { return KeepClientConnection.load(); });
+        });
+        Listener.Start();
+        Port = Listener.BoundPort();
+    }
+    void TearDown() override { Listener.Stop(); }
+
+    ServiceGlobals G;
+    TestLock Lock;
+    TBaseDoorlock BaseLock;
+    TcpListener Listener;
+    uint16_t Port = 0;
+};
+
+TEST_F(ListenerTest, RepliesBytesExactlyAndCloses) {
+    Doorlock = &BaseLock;
+    {
+        Client c(Port);
+        c.Send(Issue() + '\0');
+        EXPECT_EQ(c.ReadReply(), Reply("500", "发卡失败", "0"));
+        EXPECT_TRUE(c.ReadsEnd());
+    }
+    Doorlock = &Lock;
+    Client c(Port);
+    c.Send(Issue() + '\0');
+    EXPECT_EQ(c.ReadReply(), Reply("200", "发卡成功", "1234"));
+    EXPECT_TRUE(c.ReadsEnd());
+    EXPECT_EQ(Lock.Issues.at(0).GuestName, "张三");
+}
+
+TEST_F(ListenerTest, JoinsSplitPackets) {
+    Doorlock = &Lock;
+    Client c(Port);
+    const std::string r = Issue();
+    c.Send(r.substr(0, 10));
+    std::this_thread::yield();
+    c.Send(r.substr(10, 100));
+    c.Send(r.substr(110));
+    c.Send(std::string(1, '\0'));
+    EXPECT_EQ(c.ReadReply(), Reply("200", "发卡成功", "1234"));
+}
+
+TEST_F(ListenerTest, AcceptsExactly16384Bytes) {
+    Doorlock = &Lock;
+    {
+        Client c(Port);
+        c.Send(ReadCardOfSize(16384) + '\0');
+        EXPECT_EQ(c.ReadReply(), Reply("200", "读卡成功", "1234"));
+        EXPECT_TRUE(c.ReadsEnd());
+    }
+    {
+        Client c(Port);
+        c.Send(ReadCardOfSize(16385) + '\0');
+        EXPECT_EQ(c.ReadReply(), "");
+        EXPECT_TRUE(c.ClosedSeen);
+    }
+    {
+        // No 0x00 at all: the read fails as soon as the limit is passed.
+        Client c(Port);
+        c.Send(std::string(20000, ' '));
+        EXPECT_EQ(c.ReadReply(), "");
+        EXPECT_TRUE(c.ClosedSeen);
+    }
+    // Only the accepted request reached the handler.
+    EXPECT_EQ(G.Entries().size(), 5u);
+}
+
+TEST_F(ListenerTest, PipelinedRequestsWithoutKeepGetOneReply) {
+    Doorlock = &Lock;
+    Client c(Port);
+    c.Send(ReadCard + '\0' + ReadCard + '\0');
+    EXPECT_EQ(c.ReadReply(), Reply("200", "读卡成功", "1234"));
+    EXPECT_EQ(c.ReadReply(), "");
+    EXPECT_TRUE(c.ClosedSeen);
+}
+
+TEST_F(ListenerTest, KeepFlagKeepsEveryConnectionOpen) {
+    Doorlock = &Lock;
+    Client c(Port);
+    c.Send(Issue("1") + '\0' + ReadCard + '\0');
+    EXPECT_EQ(c.ReadReply(), Reply("200", "发卡成功", "1234"));
+    EXPECT_EQ(c.ReadReply(), Reply("200", "读卡成功", "1234"));
+
+    // Another connection is kept as well while the flag is set ...
+    Client other(Port);
+    other.Send(ReadCard + '\0');
+    EXPECT_EQ(other.ReadReply(), Reply("200", "读卡成功", "1234"));
+
+    // ... until an IssueCard anywhere clears it: each closes after its next reply.
+    c.Send(Issue("0") + '\0');
+    EXPECT_EQ(c.ReadReply(), Reply("200", "发卡成功", "1234"));
+    EXPECT_TRUE(c.ReadsEnd());
+    other.Send(ReadCard + '\0');
+    EXPECT_EQ(other.ReadReply(), Reply("200", "读卡成功", "1234"));
+    EXPECT_TRUE(other.ReadsEnd());
+}
+
+TEST_F(ListenerTest, ServesConcurrentClients) {
+    Doorlock = &Lock;
+    constexpr int Clients = 16;
+    std::vector<std::thread> threads;
+    std::vector<std::string> replies(Clients);
+    for (int i = 0; i < Clients; ++i)
+        threads.emplace_back([&, i] {
+            Client c(Port);
+            c.Send(Issue() + '\0');
+            replies[i] = c.ReadReply();
+            c.ReadsEnd();  // wait for the handler's last log line
+        });
+    for (auto& t : threads) t.join();
+    for (const auto& r : replies) EXPECT_EQ(r, Reply("200", "发卡成功", "1234"));
+    EXPECT_EQ(Lock.Issues.size(), static_cast<size_t>(Clients));
+    // Every entry stands whole: five per request.
+    EXPECT_EQ(G.Entries().size(), 5u * Clients);
+}
+
+TEST_F(ListenerTest, BadInputEndsOnlyItsOwnConnection) {
+    Doorlock = &Lock;
+    Client idle(Port);  // connected, sends nothing, stays waiting
+    {
+        Client c(Port);
+        c.Send("<DoorRequest type=\"ReadCard\"");
+        c.Reset();
+    }
+    {
+        Client c(Port);
+        c.Send(std::string(1, '\0'));  // a lone 0x00: empty text, no root
+        EXPECT_EQ(c.ReadReply(), "");
+        EXPECT_TRUE(c.ClosedSeen);
+    }
+    {
+        Client c(Port);
+        c.Send("<DoorRequest type=\"ReadCard\">\xFF\xFE</DoorRequest>" + std::string(1, '\0'));
+        EXPECT_EQ(c.ReadReply(), "");
+        EXPECT_TRUE(c.ClosedSeen);
+    }
+    {
+        Client c(Port);
+        c.Send("<a><b></a>" + std::string(1, '\0'));
+        EXPECT_EQ(c.ReadReply(), "");
+        EXPECT_TRUE(c.ClosedSeen);
+    }
+    Client good(Port);
+    good.Send(ReadCard + '\0');
+    EXPECT_EQ(good.ReadReply(), Reply("200", "读卡成功", "1234"));
+    EXPECT_TRUE(good.ReadsEnd());  // the handler has finished its log lines
+    // The reset and the invalid UTF-8 reached no handler; the empty request
+    // and the bad XML logged only their request line.
+    const auto entries = G.Entries();
+    ASSERT_EQ(entries.size(), 7u) << ::testing::PrintToString(entries);
+    EXPECT_EQ(entries[0], "收到消息: \r\n");
+    EXPECT_EQ(entries[1], "收到消息: \r\n<a><b></a>");
+}
+
+TEST(Listener, StopClosesWaitingConnections) {
+    TcpListener listener;
+    listener.SetOnExecute([](TcpConnection& c) { RunRequestStep(c, [] { return nullptr; }, {}); });
+    listener.Start();
+    Client a(listener.BoundPort()), b(listener.BoundPort());
+    ASSERT_TRUE(a.Connected());
+    ASSERT_TRUE(b.Connected());
+    listener.Stop();
+    EXPECT_FALSE(listener.Active());
+    EXPECT_TRUE(a.ReadsEnd());
+    EXPECT_TRUE(b.ReadsEnd());
+    // Stopping again does nothing; starting again works.
+    listener.Stop();
+    listener.Start();
+    Client c(listener.BoundPort());
+    EXPECT_TRUE(c.Connected());
+}
+
+TEST(Listener, StopReportsThreadsThatDoNotEnd) {
+    std::mutex mu;
+    std::condition_variable cv;
+    bool entered = false, release = false;
+    TcpListener listener;
+    listener.SetOnExecute([&](TcpConnection& c) {
+        std::unique_lock<std::mutex> l(mu);
+        entered = true;
+        cv.notify_all();
+        cv.wait(l, [&] { return release; });
+        c.Close();
+    });
+    listener.Start();
+    Client a(listener.BoundPort());
+    {
+        std::unique_lock<std::mutex> l(mu);
+        cv.wait(l, [&] { return entered; });
+    }
+    try {
+        listener.Stop(std::chrono::milliseconds(300));
+        FAIL() << "no time-out";
+    } catch (const EStopTimeout& e) {
+        EXPECT_STREQ(e.what(), "Terminate Thread Timeout");
+    }
+    EXPECT_FALSE(listener.Active());
+    {
+        std::lock_guard<std::mutex> l(mu);
+        release = true;
+    }
+    cv.notify_all();
+    // The thread finishes on its own and frees what it holds.
+    while (listener.ConnectionCount() != 0) std::this_thread::yield();
+}
+
+TEST(Listener, BindFailureLeavesItOff) {
+    TcpListener first;
+    first.Start();
+    TcpListener second;
+    second.SetPort(first.BoundPort());
+    try {
+        second.Start();
+        FAIL();
+    } catch (const ENetError& e) {
+        EXPECT_STREQ(e.what(), "Could not bind socket. Address and port are already in use.");
+    }
+    EXPECT_FALSE(second.Active());
+}
+
+}  // namespace
+}  // namespace ostra
