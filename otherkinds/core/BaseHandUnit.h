@@ -17,7 +17,7 @@
 namespace ostra {
 
 class TBaseHand {
-public:
+  public:
     virtual ~TBaseHand() = default;
 
     // The base versions do nothing and report failure. The card operations get

@@ -17,15 +17,15 @@
 namespace ostra {
 
 class TBaseMember {
-public:
+  public:
     virtual ~TBaseMember() = default;
 
     // The base versions do nothing and report failure.
-    virtual void ShowOptionForm() {}       // slot 0
+    virtual void ShowOptionForm() {}            // slot 0
     virtual bool OpenPort() { return false; }   // slot 1
     virtual bool ClosePort() { return false; }  // slot 2
-    virtual void Reserved() {}             // slot 3: never called by the service
-    virtual void Beep() {}                 // slot 4
+    virtual void Reserved() {}                  // slot 3: never called by the service
+    virtual void Beep() {}                      // slot 4
 
     // Writes a member card. The four texts are passed through unchanged;
     // Channel -1 is the hotel's own member card, 11 the alliance card.

@@ -36,12 +36,12 @@ struct TGuest {
 };
 
 class TBasePolice {
-public:
+  public:
     virtual ~TBasePolice() = default;
 
-    virtual void ShowOptionForm() {}                  // slot 0
+    virtual void ShowOptionForm() {}  // slot 0
     // The current guest, or null when there is none.
-    virtual TGuest* GetGuest() { return nullptr; }    // slot 1
+    virtual TGuest* GetGuest() { return nullptr; }  // slot 1
 };
 
 // The police device of interface kind 2; null when none was registered.

@@ -24,7 +24,7 @@ class xml_node;
 namespace ostra {
 
 class THandMessageHandler : public IMessageHandler {
-public:
+  public:
     // A text the parser rejects, a document without a root and any error of
     // the device throw: no reply and no later log line. An unknown operation
     // gets no reply but all its log lines.
@@ -38,8 +38,7 @@ public:
 
     // Writes Response.ToXml() and one 0x00; a failed write logs the error's
     // message and does not raise.
-    void SendResponse(TcpConnection& Connection,
-                      const HandMessageHandlerUnit::TResponse& Response);
+    void SendResponse(TcpConnection& Connection, const HandMessageHandlerUnit::TResponse& Response);
 };
 
 }  // namespace ostra

@@ -3,11 +3,9 @@
 namespace ostra::HandMessageHandlerUnit {
 
 std::string TResponse::ToXml() const {
-    return "<DoorResponse><RequestID>" + RequestID + "</RequestID>" +
-           "<ResultCode>" + ResultCode + "</ResultCode>" +
-           "<ResultMessage>" + ResultMessage + "</ResultMessage>" +
-           "<HandNo>" + HandNo + "</HandNo>" +
-           "</DoorResponse>";
+    return "<DoorResponse><RequestID>" + RequestID + "</RequestID>" + "<ResultCode>" + ResultCode +
+           "</ResultCode>" + "<ResultMessage>" + ResultMessage + "</ResultMessage>" + "<HandNo>" +
+           HandNo + "</HandNo>" + "</DoorResponse>";
 }
 
 }  // namespace ostra::HandMessageHandlerUnit

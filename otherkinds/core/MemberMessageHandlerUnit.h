@@ -23,7 +23,7 @@ class xml_node;
 namespace ostra {
 
 class TMemberMessageHandler : public IMessageHandler {
-public:
+  public:
     // A malformed request (XML the parser rejects, no root, WriteMemberCard
     // without children 0 to 4, ReadMemberCard without child 1 or with a child
     // 1 that is not a whole number) and any error of the device throw: no

@@ -7,7 +7,9 @@
 
 namespace ostra {
 
-void LogRequestReceived(const std::string& Request) { LogWrite("收到消息: \r\n" + Request); }
+void LogRequestReceived(const std::string& Request) {
+    LogWrite("收到消息: \r\n" + Request);
+}
 
 pugi::xml_node ParseRequestRoot(pugi::xml_document& Document, const std::string& Request) {
     // As the door-lock handler reads its requests: comments and processing

@@ -21,7 +21,7 @@
 namespace ostra {
 
 class TPoliceMessageHandler : public IMessageHandler {
-public:
+  public:
     // A GenderID that is not a whole number and any error of the device
     // throw: no reply, no "返回结果: " line.
     void HandleMessage(TcpConnection& Connection, const std::string& Request) override;

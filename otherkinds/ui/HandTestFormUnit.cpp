@@ -4,6 +4,7 @@
 #include <string>
 
 #include "otherkinds/core/BaseHandUnit.h"
+#include "service/ui/GuardUnit.h"
 #include "ui_THandTestForm.h"  // generated from THandTestForm.ui
 
 namespace ostra {
@@ -24,12 +25,12 @@ THandTestForm::THandTestForm(QWidget* parent, const QDateTime& now)
     ui_->setupUi(this);
     ui_->CheckInDateTimeTxt->setText(WallClockText(now, -3600));
     ui_->CheckOutDateTimeTxt->setText(WallClockText(now, 2 * 24 * 3600));
-    connect(ui_->OpenPortBtn, &QPushButton::clicked, this, &THandTestForm::OpenPortBtnClick);
-    connect(ui_->ClosePortBtn, &QPushButton::clicked, this, &THandTestForm::ClosePortBtnClick);
-    connect(ui_->beepBtn, &QPushButton::clicked, this, &THandTestForm::beepBtnClick);
-    connect(ui_->ReadCardBtn, &QPushButton::clicked, this, &THandTestForm::ReadCardBtnClick);
-    connect(ui_->WriteCardBtn, &QPushButton::clicked, this, &THandTestForm::WriteCardBtnClick);
-    connect(ui_->EraseCardBtn, &QPushButton::clicked, this, &THandTestForm::EraseCardBtnClick);
+    OnEvent(ui_->OpenPortBtn, &QPushButton::clicked, this, &THandTestForm::OpenPortBtnClick);
+    OnEvent(ui_->ClosePortBtn, &QPushButton::clicked, this, &THandTestForm::ClosePortBtnClick);
+    OnEvent(ui_->beepBtn, &QPushButton::clicked, this, &THandTestForm::beepBtnClick);
+    OnEvent(ui_->ReadCardBtn, &QPushButton::clicked, this, &THandTestForm::ReadCardBtnClick);
+    OnEvent(ui_->WriteCardBtn, &QPushButton::clicked, this, &THandTestForm::WriteCardBtnClick);
+    OnEvent(ui_->EraseCardBtn, &QPushButton::clicked, this, &THandTestForm::EraseCardBtnClick);
 }
 
 THandTestForm::~THandTestForm() = default;

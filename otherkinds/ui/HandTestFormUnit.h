@@ -15,7 +15,7 @@ namespace ostra {
 
 class THandTestForm : public QDialog {
     Q_OBJECT
-public:
+  public:
     // Fills the check-in edit with `now` less one hour and the check-out edit
     // with `now` plus two days ("yyyy-MM-dd hh:mm:ss", wall-clock arithmetic).
     explicit THandTestForm(QWidget* parent = nullptr,
@@ -24,7 +24,7 @@ public:
 
     Ui::THandTestForm* ui() const { return ui_.get(); }
 
-private:
+  private:
     void OpenPortBtnClick();
     void ClosePortBtnClick();
     void beepBtnClick();

@@ -3,6 +3,7 @@
 #include <string>
 
 #include "otherkinds/core/BaseMemberUnit.h"
+#include "service/ui/GuardUnit.h"
 #include "ui_TMemberTestForm.h"  // generated from TMemberTestForm.ui
 
 namespace ostra {
@@ -15,11 +16,11 @@ TMemberTestForm::TMemberTestForm(QWidget* parent)
     : QDialog(parent), ui_(std::make_unique<Ui::TMemberTestForm>()) {
     ui_->setupUi(this);
     ui_->ChannelCmb->setCurrentIndex(0);
-    connect(ui_->OpenPortBtn, &QPushButton::clicked, this, &TMemberTestForm::OpenPortBtnClick);
-    connect(ui_->ClosePortBtn, &QPushButton::clicked, this, &TMemberTestForm::ClosePortBtnClick);
-    connect(ui_->BeepBtn, &QPushButton::clicked, this, &TMemberTestForm::BeepBtnClick);
-    connect(ui_->ReadCardBtn, &QPushButton::clicked, this, &TMemberTestForm::ReadCardBtnClick);
-    connect(ui_->WriteCardBtn, &QPushButton::clicked, this, &TMemberTestForm::WriteCardBtnClick);
+    OnEvent(ui_->OpenPortBtn, &QPushButton::clicked, this, &TMemberTestForm::OpenPortBtnClick);
+    OnEvent(ui_->ClosePortBtn, &QPushButton::clicked, this, &TMemberTestForm::ClosePortBtnClick);
+    OnEvent(ui_->BeepBtn, &QPushButton::clicked, this, &TMemberTestForm::BeepBtnClick);
+    OnEvent(ui_->ReadCardBtn, &QPushButton::clicked, this, &TMemberTestForm::ReadCardBtnClick);
+    OnEvent(ui_->WriteCardBtn, &QPushButton::clicked, this, &TMemberTestForm::WriteCardBtnClick);
 }
 
 TMemberTestForm::~TMemberTestForm() = default;

@@ -13,7 +13,7 @@ namespace ostra {
 
 class TMemberTestForm : public QDialog {
     Q_OBJECT
-public:
+  public:
     explicit TMemberTestForm(QWidget* parent = nullptr);
     ~TMemberTestForm() override;
 
@@ -22,7 +22,7 @@ public:
 
     Ui::TMemberTestForm* ui() const { return ui_.get(); }
 
-private:
+  private:
     void OpenPortBtnClick();
     void ClosePortBtnClick();
     void BeepBtnClick();

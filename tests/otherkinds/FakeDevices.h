@@ -46,10 +46,24 @@ struct TFakeMember : TBaseMember, TFakeDevice {
     int LastChannel = 0;
     bool LastFlag = false;
 
-    void ShowOptionForm() override { auto g = Lock(); Record("ShowOptionForm"); }
-    bool OpenPort() override { auto g = Lock(); Record("OpenPort"); return true; }
-    bool ClosePort() override { auto g = Lock(); Record("ClosePort"); return true; }
-    void Beep() override { auto g = Lock(); Record("Beep"); }
+    void ShowOptionForm() override {
+        auto g = Lock();
+        Record("ShowOptionForm");
+    }
+    bool OpenPort() override {
+        auto g = Lock();
+        Record("OpenPort");
+        return true;
+    }
+    bool ClosePort() override {
+        auto g = Lock();
+        Record("ClosePort");
+        return true;
+    }
+    void Beep() override {
+        auto g = Lock();
+        Record("Beep");
+    }
     bool WriteCard(const std::string& No, const std::string& T2, const std::string& T3,
                    const std::string& T4, int Channel) override {
         auto g = Lock();
@@ -58,8 +72,8 @@ struct TFakeMember : TBaseMember, TFakeDevice {
         Record("WriteCard");
         return Result;
     }
-    bool ReadCard(bool Flag, std::string& No, std::string& Pw, std::string& Exp,
-                  std::string& Name, std::string& Sc, int Channel) override {
+    bool ReadCard(bool Flag, std::string& No, std::string& Pw, std::string& Exp, std::string& Name,
+                  std::string& Sc, int Channel) override {
         auto g = Lock();
         LastTexts = {No, Pw, Exp, Name, Sc};
         LastFlag = Flag;
@@ -75,15 +89,29 @@ struct TFakeHand : TBaseHand, TFakeDevice {
     std::string HandNo;         // what the card operations set
     std::string HandNoOnEntry;  // what the last card operation got
 
-    void ShowOptionForm() override { auto g = Lock(); Record("ShowOptionForm"); }
-    bool OpenPort() override { auto g = Lock(); Record("OpenPort"); return true; }
-    void Beep() override { auto g = Lock(); Record("Beep"); }
-    bool ClosePort() override { auto g = Lock(); Record("ClosePort"); return true; }
+    void ShowOptionForm() override {
+        auto g = Lock();
+        Record("ShowOptionForm");
+    }
+    bool OpenPort() override {
+        auto g = Lock();
+        Record("OpenPort");
+        return true;
+    }
+    void Beep() override {
+        auto g = Lock();
+        Record("Beep");
+    }
+    bool ClosePort() override {
+        auto g = Lock();
+        Record("ClosePort");
+        return true;
+    }
     bool WriteCard(std::string& No) override { return Card("WriteCard", No); }
     bool ReadCard(std::string& No) override { return Card("ReadCard", No); }
     bool EraseCard(std::string& No) override { return Card("EraseCard", No); }
 
-private:
+  private:
     bool Card(const char* name, std::string& No) {
         auto g = Lock();
         HandNoOnEntry = No;
@@ -98,7 +126,10 @@ struct TFakePolice : TBasePolice, TFakeDevice {
     bool HasGuest = true;
     TGuest Guest;
 
-    void ShowOptionForm() override { auto g = Lock(); Record("ShowOptionForm"); }
+    void ShowOptionForm() override {
+        auto g = Lock();
+        Record("ShowOptionForm");
+    }
     TGuest* GetGuest() override {
         auto g = Lock();
         Record("GetGuest");

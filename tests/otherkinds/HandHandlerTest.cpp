@@ -102,8 +102,9 @@ TEST_F(HandHandler, UnknownOperationLogsTheEmptyReplyAndSendsNothing) {
 }
 
 TEST_F(HandHandler, MalformedRequestsGetNoReplyAndNoFurtherLog) {
-    for (const std::string& request : {std::string("IssueHand"), std::string("<r type=\"IssueHand\">"),
-                                       std::string(""), std::string("<!-- only -->")}) {
+    for (const std::string& request :
+         {std::string("IssueHand"), std::string("<r type=\"IssueHand\">"), std::string(""),
+          std::string("<!-- only -->")}) {
         EXPECT_EQ(AskFresh(request), "") << request;
         EXPECT_EQ(Log, Strings{Received(request)}) << request;
     }

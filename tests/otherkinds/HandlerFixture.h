@@ -24,7 +24,7 @@ namespace ostra::test {
 // Keeps every entry instead of writing a file. Connection threads write while
 // the test reads: guarded by a mutex.
 class TRecordingLog : public LogWriter {
-public:
+  public:
     TRecordingLog() : LogWriter("", {}, IoErrors::Swallow) {}
     void Write(std::string_view Text) override {
         std::lock_guard<std::mutex> guard(lock_);
@@ -39,17 +39,21 @@ public:
         entries_.clear();
     }
 
-private:
+  private:
     mutable std::mutex lock_;
     std::vector<std::string> entries_;
 };
 
-inline std::string Received(const std::string& Request) { return "收到消息: \r\n" + Request; }
-inline std::string Framed(const std::string& Reply) { return Reply + std::string(1, '\0'); }
+inline std::string Received(const std::string& Request) {
+    return "收到消息: \r\n" + Request;
+}
+inline std::string Framed(const std::string& Reply) {
+    return Reply + std::string(1, '\0');
+}
 
 template <typename THandler, typename TDevice>
 class THandlerTest : public ::testing::Test {
-protected:
+  protected:
     void SetUp() override {
         previousLog_ = SetLogFile(&log_);
         auto device = std::make_unique<TDevice>();
@@ -57,8 +61,8 @@ protected:
         RegisterDevice(std::move(device));
         listener_.SetPort(0);
         listener_.SetOnExecute([](TcpConnection& Connection) {
-            RunRequestStep(
-                Connection, [] { return std::unique_ptr<IMessageHandler>(new THandler); }, {});
+            RunRequestStep(Connection,
+                           [] { return std::unique_ptr<IMessageHandler>(new THandler); }, {});
         });
         listener_.Start();
     }
@@ -70,7 +74,7 @@ protected:
 
     // One request on a fresh connection; the service must close it.
     std::string Ask(const std::string& Request) {
-        const TExchange exchange = Exchange(listener_.BoundPort(), Request);
+        const TExchange exchange = ExchangeToEnd(listener_.BoundPort(), Request);
         EXPECT_TRUE(exchange.ClosedByPeer) << "the service left the connection open";
         return exchange.Reply;
     }
@@ -114,7 +118,7 @@ protected:
     std::vector<std::string> Log;
     TRecordingLog log_;
 
-private:
+  private:
     LogWriter* previousLog_ = nullptr;
     TcpListener listener_;
 };

@@ -61,7 +61,7 @@ void TLoopbackClient::Abort() {
     Fd_ = -1;
 }
 
-TExchange Exchange(uint16_t Port, const std::string& Request) {
+TExchange ExchangeToEnd(uint16_t Port, const std::string& Request) {
     TLoopbackClient client(Port);
     client.Send(Request + std::string(1, '\0'));
     return client.ReadToEnd();

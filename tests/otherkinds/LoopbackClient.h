@@ -9,12 +9,12 @@
 namespace ostra::test {
 
 struct TExchange {
-    std::string Reply;        // every byte received, 0x00 included
+    std::string Reply;          // every byte received, 0x00 included
     bool ClosedByPeer = false;  // the service closed the connection
 };
 
 class TLoopbackClient {
-public:
+  public:
     explicit TLoopbackClient(uint16_t Port);
     ~TLoopbackClient();
     TLoopbackClient(const TLoopbackClient&) = delete;
@@ -28,11 +28,11 @@ public:
     // Resets the connection (RST) instead of closing it in order.
     void Abort();
 
-private:
+  private:
     int Fd_ = -1;
 };
 
 // Connects, sends Request followed by one 0x00, reads until closed.
-TExchange Exchange(uint16_t Port, const std::string& Request);
+TExchange ExchangeToEnd(uint16_t Port, const std::string& Request);
 
 }  // namespace ostra::test

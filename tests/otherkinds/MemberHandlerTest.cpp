@@ -36,7 +36,8 @@ TEST_F(MemberHandler, WriteRepliesTheRequestsCardNumber) {
               "<DoorResponse><RequestID></RequestID><ResultCode>200</ResultCode>"
               "<ResultMessage>写卡成功</ResultMessage><CardNo>8001</CardNo><ExpireDate>"
               "</ExpireDate><GuestName></GuestName><Score></Score><Password></Password>"
-              "</DoorResponse>" + std::string(1, '\0'));
+              "</DoorResponse>" +
+                  std::string(1, '\0'));
     EXPECT_EQ(Log, (Strings{Received(request), "写卡成功,卡号为:8001"}));
     auto g = device_->Lock();
     EXPECT_EQ(device_->LastTexts, (Strings{"8001", "pw", "2030-01-01", "张三"}));
@@ -52,8 +53,8 @@ TEST_F(MemberHandler, FailedWriteStillCarriesTheCardNumber) {
 
 TEST_F(MemberHandler, WriteChannelIsTheOptionalSixthChild) {
     const std::vector<std::pair<std::string, int>> cases = {
-        {"", -1},          {"<f>11</f>", 11},         {"<f>abc</f>", -1},
-        {"<f>-7</f>", -7}, {"<f>2147483648</f>", -1}, {"<f></f>", -1},
+        {"", -1},           {"<f>11</f>", 11},         {"<f>abc</f>", -1},
+        {"<f>-7</f>", -7},  {"<f>2147483648</f>", -1}, {"<f></f>", -1},
         {"<f> 11 </f>", 11}};
     for (const auto& [sixth, channel] : cases) {
         EXPECT_EQ(Ask(WriteRequest(FiveChildren + sixth)), Reply("200", "写卡成功", "8001"))

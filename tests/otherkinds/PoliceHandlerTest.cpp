@@ -13,13 +13,22 @@ using Strings = std::vector<std::string>;
 const std::string Empty = "<PoliceResponse></PoliceResponse>";
 
 class PoliceHandler : public THandlerTest<TPoliceMessageHandler, TFakePolice> {
-protected:
+  protected:
     void SetUp() override {
         THandlerTest::SetUp();
         auto g = device_->Lock();
-        device_->Guest = TGuest{"8101",  "2008-05-01 14:00:00", "3", "110101190001011234",
-                                "张三",  "汉族",                "1", "9", "156",
-                                "11",    "北京市东城区&<1>号",  "1990-01-02"};
+        device_->Guest = TGuest{"8101",
+                                "2008-05-01 14:00:00",
+                                "3",
+                                "110101190001011234",
+                                "张三",
+                                "汉族",
+                                "1",
+                                "9",
+                                "156",
+                                "11",
+                                "北京市东城区&<1>号",
+                                "1990-01-02"};
     }
 };
 

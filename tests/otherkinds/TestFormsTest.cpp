@@ -10,7 +10,9 @@
 #include "otherkinds/core/DeviceRegistryUnit.h"
 #include "otherkinds/ui/HandTestFormUnit.h"
 #include "otherkinds/ui/MemberTestFormUnit.h"
+#include "service/ui/GuardUnit.h"
 #include "tests/otherkinds/FakeDevices.h"
+#include "tests/ui/UiTestSupport.h"
 #include "ui_THandTestForm.h"
 #include "ui_TMemberTestForm.h"
 
@@ -18,13 +20,8 @@ namespace ostra {
 namespace {
 
 class TestForms : public ::testing::Test {
-protected:
-    static void SetUpTestSuite() {
-        static int argc = 1;
-        static char name[] = "otherkinds_forms_test";
-        static char* argv[] = {name, nullptr};
-        if (QApplication::instance() == nullptr) app_ = new QApplication(argc, argv);
-    }
+  protected:
+    void SetUp() override { test::App(); }
     void TearDown() override { ClearDevices(); }
 
     test::TFakeMember* AddMember() {
@@ -39,8 +36,6 @@ protected:
         RegisterDevice(std::move(device));
         return raw;
     }
-
-    static inline QApplication* app_ = nullptr;
 };
 
 TEST_F(TestForms, MemberDialogLayout) {
@@ -104,8 +99,8 @@ TEST_F(TestForms, MemberButtonsDriveTheDevice) {
         EXPECT_EQ(member->LastTexts, (std::vector<std::string>{"会员9", "", "", ""}));
     }
     EXPECT_EQ(ui->CardNoEdit->text(), QStringLiteral("会员9"));
-    EXPECT_EQ(member->CallsSoFar(), (std::vector<std::string>{"OpenPort", "Beep", "ClosePort",
-                                                              "ReadCard", "WriteCard"}));
+    EXPECT_EQ(member->CallsSoFar(),
+              (std::vector<std::string>{"OpenPort", "Beep", "ClosePort", "ReadCard", "WriteCard"}));
 }
 
 TEST_F(TestForms, HandDialogLayoutFollowsTheDoorLockTestDialog) {
@@ -164,6 +159,27 @@ TEST_F(TestForms, HandReadShowsTheNumberWriteAndEraseShowNothing) {
                                         "OpenPort", "Beep", "ClosePort"}));
     auto g = hand->Lock();
     EXPECT_EQ(hand->HandNoOnEntry, "");
+}
+
+TEST_F(TestForms, ADeviceThatRaisesIsReportedAndTheDialogGoesOn) {
+    test::TRecordedBoxes boxes;
+    SetApplicationTitle(QStringLiteral("澄枫Zelt会员卡接口"));
+    auto* member = AddMember();
+    member->Lock(), member->Raise = true;
+    TMemberTestForm form;
+    form.ui()->CardNoEdit->setText("7");
+    form.ui()->ReadCardBtn->click();
+    ASSERT_EQ(boxes.Boxes.size(), 1u);
+    EXPECT_EQ(boxes.Boxes[0].Icon, TMsgIcon::Error);
+    EXPECT_EQ(boxes.Boxes[0].Caption, QStringLiteral("澄枫Zelt会员卡接口"));
+    EXPECT_EQ(boxes.Boxes[0].Text, QStringLiteral("ReadCard failed in the device"));
+    EXPECT_EQ(form.ui()->CardNoEdit->text(), QStringLiteral("7"));
+
+    auto* hand = AddHand();
+    hand->Lock(), hand->Raise = true;
+    THandTestForm handForm;
+    handForm.ui()->EraseCardBtn->click();
+    EXPECT_EQ(boxes.Boxes.size(), 2u);
 }
 
 TEST_F(TestForms, ButtonsWithoutADeviceDoNothing) {

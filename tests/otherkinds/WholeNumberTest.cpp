@@ -35,8 +35,18 @@ TEST(WholeNumber, RejectsEverythingElse) {
 }
 
 TEST(GuestXml, SalutationIsGenderPlusOneAndTheRestGoesInUnchanged) {
-    TGuest guest{"8101", "2008-05-01 14:00:00", "99", "110101190001011234", "张三&<李四>",
-                 "中国", "01", "77", "CHN", "11", "北京市 A&B <路>", "1900-01-01"};
+    TGuest guest{"8101",
+                 "2008-05-01 14:00:00",
+                 "99",
+                 "110101190001011234",
+                 "张三&<李四>",
+                 "中国",
+                 "01",
+                 "77",
+                 "CHN",
+                 "11",
+                 "北京市 A&B <路>",
+                 "1900-01-01"};
     EXPECT_EQ(GuestToXml(guest),
               "<Guest><RoomNo>8101</RoomNo><EnterTime>2008-05-01 14:00:00</EnterTime>"
               "<IdCardTypeID>11</IdCardTypeID><IdCardNo>110101190001011234</IdCardNo>"
@@ -46,8 +56,7 @@ TEST(GuestXml, SalutationIsGenderPlusOneAndTheRestGoesInUnchanged) {
               "<Birthday>1900-01-01</Birthday></Guest>");
 
     guest.GenderID = "2147483647";  // the successor does not wrap round
-    EXPECT_NE(GuestToXml(guest).find("<SalutationID>2147483648</SalutationID>"),
-              std::string::npos);
+    EXPECT_NE(GuestToXml(guest).find("<SalutationID>2147483648</SalutationID>"), std::string::npos);
     guest.GenderID = "-1";
     EXPECT_NE(GuestToXml(guest).find("<SalutationID>0</SalutationID>"), std::string::npos);
     for (const char* bad : {"", "F", "1.5"}) {
