@@ -79,8 +79,10 @@ private:
 }  // namespace
 
 EncoderDriver& LyCommDriver() {
-    static LyComm* driver = new LyComm;  // lives as long as the loaded driver
-    return *driver;
+    // Lives as long as the library that holds this code; the driver library
+    // it loaded stays loaded for the process.
+    static LyComm driver;
+    return driver;
 }
 
 int16_t ReadCardBlock(EncoderDriver& driver, CardBlock& block) {

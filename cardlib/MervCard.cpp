@@ -284,21 +284,7 @@ private:
 
 std::string ClassKey() { return "CLSID\\" + GuidToString(kClsidMervCard); }
 
-}  // namespace
-
-const TypeLibDesc& PendrixTypeLib() { return kTypeLib; }
-
-}  // namespace ostra::pendrix
-
-// ---- exports ----
-
-namespace ostra::com {
-
-using namespace ostra::pendrix;
-
-extern "C" __attribute__((visibility("default"))) HRESULT DllGetClassObject(const CLSID& clsid,
-                                                                             const IID& iid,
-                                                                             void** out) {
+HRESULT GetClassObject(const CLSID& clsid, const IID& iid, void** out) {
     if (!out) return E_POINTER;
     *out = nullptr;
     if (clsid != kClsidMervCard) return CLASS_E_CLASSNOTAVAILABLE;
@@ -310,11 +296,9 @@ extern "C" __attribute__((visibility("default"))) HRESULT DllGetClassObject(cons
     return hr;
 }
 
-extern "C" __attribute__((visibility("default"))) HRESULT DllCanUnloadNow() {
-    return g_objects == 0 && g_locks == 0 ? S_OK : S_FALSE;
-}
+HRESULT CanUnloadNow() { return g_objects == 0 && g_locks == 0 ? S_OK : S_FALSE; }
 
-extern "C" __attribute__((visibility("default"))) HRESULT DllRegisterServer() {
+HRESULT RegisterServer() {
     std::string path = ModulePathOf(reinterpret_cast<const void*>(&ModuleAnchor));
     if (path.empty()) return SELFREG_E_CLASS;
     if (Failed(RegisterTypeLib(kTypeLib, path))) return SELFREG_E_TYPELIB;
@@ -335,7 +319,7 @@ extern "C" __attribute__((visibility("default"))) HRESULT DllRegisterServer() {
     return S_OK;
 }
 
-extern "C" __attribute__((visibility("default"))) HRESULT DllUnregisterServer() {
+HRESULT UnregisterServer() {
     HRESULT hr = S_OK;
     if (Failed(RegDeleteTree(kProgId))) hr = SELFREG_E_CLASS;
     if (Failed(RegDeleteTree(ClassKey()))) hr = SELFREG_E_CLASS;
@@ -343,4 +327,32 @@ extern "C" __attribute__((visibility("default"))) HRESULT DllUnregisterServer() 
     return hr;
 }
 
-}  // namespace ostra::com
+}  // namespace
+
+const TypeLibDesc& PendrixTypeLib() { return kTypeLib; }
+
+}  // namespace ostra::pendrix
+
+// ---- exports ----
+
+using ostra::com::CLSID;
+using ostra::com::HRESULT;
+using ostra::com::IID;
+
+extern "C" __attribute__((visibility("default"))) HRESULT DllGetClassObject(const CLSID& clsid,
+                                                                             const IID& iid,
+                                                                             void** out) {
+    return ostra::pendrix::GetClassObject(clsid, iid, out);
+}
+
+extern "C" __attribute__((visibility("default"))) HRESULT DllCanUnloadNow() {
+    return ostra::pendrix::CanUnloadNow();
+}
+
+extern "C" __attribute__((visibility("default"))) HRESULT DllRegisterServer() {
+    return ostra::pendrix::RegisterServer();
+}
+
+extern "C" __attribute__((visibility("default"))) HRESULT DllUnregisterServer() {
+    return ostra::pendrix::UnregisterServer();
+}
