@@ -1,4 +1,5 @@
 // The module starts and ends of the service program.
+#include "lockdriver/OptionUnit.h"
 #include "service/app/ProgramUnit.h"
 #include "service/core/DoorlockRecordManagerUnit.h"
 #include "service/core/LogFileUnit.h"
@@ -7,8 +8,9 @@
 namespace ostra {
 
 void StartModules() {
-    // SysOption first: LogFile.Write reads WriteLog. The log before the record
-    // database, which logs its open failure.
+    // The settings first: LogFile.Write reads WriteLog. The log before the
+    // record database, which logs its open failure.
+    CreateOption();
     CreateSysOption();
     CreateLogFile();
     CreateRecordManager();

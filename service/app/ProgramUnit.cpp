@@ -6,6 +6,8 @@
 #include <exception>
 #include <string>
 
+#include "lockdriver/LockDriverUi.h"
+#include "lockdriver/ui/OptionFormUnit.h"
 #include "service/core/InterfaceKind.h"
 #include "service/ui/GuardUnit.h"
 #include "service/ui/MainFormUnit.h"
@@ -56,6 +58,7 @@ int RunProgram(int argc, char** argv) {
     bool drained = true;
     {
         QApplication app(argc, argv);
+        InstallLockDriverUi();  // the driver's option dialog and message boxes
         std::unique_ptr<TBaseDoorlock> lock = CreateLock();
         std::string error;
         try {
@@ -74,10 +77,12 @@ int RunProgram(int argc, char** argv) {
         // The listener has stopped; requests that outlived its wait may still
         // use the lock object, the record database and the log.
         drained = RequestGate().CloseAndWait(RequestDrainTimeout);
-        if (drained)
-            lock.reset();
-        else
+        if (drained) {
+            lock.reset();  // also stops the driver's card auto-read threads
+            SetLockDriverUi(nullptr);
+        } else {
             static_cast<void>(lock.release());  // still in use: kept to the end
+        }
 
         if (!error.empty()) {
             ReportFatal(error);

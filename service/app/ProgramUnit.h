@@ -11,8 +11,8 @@
 
 namespace ostra {
 
-// Module starts, in order: the lock driver's port settings (when the driver
-// is built in), SysOption, LogFile, RecordManager.
+// Module starts, in order: the lock driver's port settings (Option),
+// SysOption, LogFile, RecordManager.
 void StartModules();
 // Module ends, in reverse: RecordManager, LogFile. The settings objects live
 // until the process ends.

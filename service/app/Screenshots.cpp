@@ -1,5 +1,5 @@
-// Renders the main window and the door-lock test dialog offscreen into PNG
-// files, for the README: OstraScreenshots <folder>.
+// Renders the main window, the door-lock test dialog and the operator
+// dialogs offscreen into PNG files, for the README: OstraScreenshots <folder>.
 #include <QApplication>
 #include <QDir>
 #include <QPixmap>
@@ -12,8 +12,12 @@
 #include "service/core/BaseDoorlockUnit.h"
 #include "service/core/InterfaceKind.h"
 #include "service/core/SysOptionUnit.h"
+#include "service/ui/AboutFormUnit.h"
+#include "service/ui/ChangePasswordFormUnit.h"
+#include "service/ui/CheckPasswordFormUnit.h"
 #include "service/ui/DoorlockTestFormUnit.h"
 #include "service/ui/MainFormUnit.h"
+#include "service/ui/SysOptionPasswordStore.h"
 
 namespace {
 
@@ -49,6 +53,15 @@ int main(int argc, char** argv) {
     {
         ostra::TDoorlockTestForm form;
         ok = Save(form, folder + "/test-dialog.png") && ok;
+    }
+    {
+        ostra::TSysOptionPasswordStore store;
+        ostra::TCheckPasswordForm check(store, nullptr);
+        ok = Save(check, folder + "/check-password.png") && ok;
+        ostra::TChangePasswordForm change(store, nullptr);
+        ok = Save(change, folder + "/change-password.png") && ok;
+        ostra::TAboutForm about(ostra::KindDoorlock);
+        ok = Save(about, folder + "/about.png") && ok;
     }
     ostra::SetSysOption(nullptr);
     return ok ? 0 : 1;

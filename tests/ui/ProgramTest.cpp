@@ -110,7 +110,7 @@ protected:
     pid_t Child = 0;
 };
 
-TEST_F(ChildProgram, AnswersAReadCardRequestWithThePlainLock) {
+TEST_F(ChildProgram, AnswersAReadCardRequestWith500WhileNoEncoderIsThere) {
     const uint16_t port = FreePort();
     {
         std::ofstream ini(Dir / "Option.ini", std::ios::binary);
