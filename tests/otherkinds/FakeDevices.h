@@ -6,6 +6,7 @@
 // `M` (device methods take it themselves, tests take it through Lock()).
 #pragma once
 
+#include <deque>
 #include <functional>
 #include <mutex>
 #include <stdexcept>
@@ -121,7 +122,8 @@ struct TFakeHand : TBaseHand, TFakeDevice {
     }
 };
 
-// The guest stays the device's and is not changed while requests run.
+// Each GetGuest hands out a copy of `Guest` as it stands, kept until the
+// device is freed: a reply built from it never meets the test's next change.
 struct TFakePolice : TBasePolice, TFakeDevice {
     bool HasGuest = true;
     TGuest Guest;
@@ -133,8 +135,12 @@ struct TFakePolice : TBasePolice, TFakeDevice {
     TGuest* GetGuest() override {
         auto g = Lock();
         Record("GetGuest");
-        return HasGuest ? &Guest : nullptr;
+        if (!HasGuest) return nullptr;
+        return &Handed.emplace_back(Guest);
     }
+
+  private:
+    std::deque<TGuest> Handed;
 };
 
 }  // namespace ostra::test

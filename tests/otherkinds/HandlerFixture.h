@@ -98,12 +98,14 @@ class THandlerTest : public ::testing::Test {
     // request, so that writing the reply fails; returns when the handler is done.
     void AskAndVanish(const std::string& Request) {
         TLoopbackClient client(Port());
+        // The device takes its own lock, then the gate; the test never holds
+        // both, so the two are always taken in that one order.
         std::mutex gate;
-        std::unique_lock<std::mutex> held(gate);
         {
             auto g = device_->Lock();
             device_->Hook = [&gate] { std::lock_guard<std::mutex> wait(gate); };
         }
+        std::unique_lock<std::mutex> held(gate);
         log_.Clear();
         client.Send(Request + std::string(1, '\0'));
         while (log_.Entries().empty()) std::this_thread::yield();  // request read
