@@ -52,7 +52,13 @@ void RunMainForm(TBaseDoorlock* Lock) {
 
 int RunProgram(int argc, char** argv) {
     ChooseDisplay();
-    StartModules();
+    try {
+        StartModules();
+    } catch (const std::exception& e) {
+        // Nothing can be shown yet: no application object exists.
+        std::fprintf(stderr, "OstraDoorLock: %s\n", e.what());
+        return 1;
+    }
 
     int exitCode = 0;
     bool drained = true;
