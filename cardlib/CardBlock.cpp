@@ -47,9 +47,13 @@ UnpackedDate UnpackDate(uint16_t w) {
     return {w / 512, (w % 256) / 16, ((w / 256) % 2) * 16 + (w % 16)};
 }
 
-std::string CardNumberHex(int32_t n) { return Format("%06X", static_cast<unsigned>(n)); }
+std::string CardNumberHex(int32_t n) {
+    return Format("%06X", static_cast<unsigned>(n));
+}
 
-std::string CardNumberDecimal(int32_t n) { return Format("%08u", static_cast<unsigned>(n)); }
+std::string CardNumberDecimal(int32_t n) {
+    return Format("%08u", static_cast<unsigned>(n));
+}
 
 CardBlock BuildIssuedBlock(const IssueFields& f) {
     CardBlock b;
@@ -59,8 +63,8 @@ CardBlock BuildIssuedBlock(const IssueFields& f) {
     b[6] = HexPair(f.hexCardNo.substr(4, 2));
     b[7] = HexPair(f.hexCardNo.substr(2, 2));
     b[8] = HexPair(f.hexCardNo.substr(0, 2));
-    uint16_t end = PackedDate(DecimalPair(f.endText, 2), DecimalPair(f.endText, 4),
-                              DecimalPair(f.endText, 6));
+    uint16_t end =
+        PackedDate(DecimalPair(f.endText, 2), DecimalPair(f.endText, 4), DecimalPair(f.endText, 6));
     b[9] = static_cast<uint8_t>(end >> 8);
     b[10] = static_cast<uint8_t>(end & 0xFF);
     b[11] = HexPair(f.endText.substr(8, 2));
@@ -84,8 +88,8 @@ CardBlock CancelledBlock() {
 DecodedCard DecodeGuestBlock(const CardBlock& b) {
     DecodedCard card;
     card.cardNo = CardNumberDecimal(b[6] + 256 * b[7] + 65536 * b[8]);
-    card.roomNo = Format("%02u", b[18]) + "#" + Format("%02u", b[17]) + "#" + Format("%02X", b[15]) +
-                  Format("%02X", b[16]);
+    card.roomNo = Format("%02u", b[18]) + "#" + Format("%02u", b[17]) + "#" +
+                  Format("%02X", b[15]) + Format("%02X", b[16]);
     UnpackedDate end = UnpackDate(static_cast<uint16_t>(b[9] * 256 + b[10]));
     card.endDate = "20" + Format("%02u", end.yy) + Format("%02u", end.mm) + Format("%02u", end.dd) +
                    Format("%02X", b[11]) + Format("%02X", b[12]);

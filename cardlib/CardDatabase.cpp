@@ -94,30 +94,33 @@ std::string ToUtf8(const char16_t* w, size_t n) {
     return out;
 }
 
-SQLWCHAR* W(WText& t) { return reinterpret_cast<SQLWCHAR*>(t.data()); }
+SQLWCHAR* W(WText& t) {
+    return reinterpret_cast<SQLWCHAR*>(t.data());
+}
 
-bool Ok(SQLRETURN rc) { return rc == SQL_SUCCESS || rc == SQL_SUCCESS_WITH_INFO; }
+bool Ok(SQLRETURN rc) {
+    return rc == SQL_SUCCESS || rc == SQL_SUCCESS_WITH_INFO;
+}
 
 [[noreturn]] void ThrowDiag(SQLSMALLINT type, SQLHANDLE handle, const std::string& what) {
     SQLWCHAR state[6] = {};
     SQLINTEGER native = 0;
     SQLWCHAR text[1024] = {};
     SQLSMALLINT len = 0;
-    if (handle &&
-        Ok(SQLGetDiagRecW(type, handle, 1, state, &native, text, 1024, &len))) {
+    if (handle && Ok(SQLGetDiagRecW(type, handle, 1, state, &native, text, 1024, &len))) {
         size_t n = std::min<size_t>(static_cast<size_t>(std::max<SQLSMALLINT>(len, 0)), 1023);
         std::string message = ToUtf8(reinterpret_cast<const char16_t*>(text), n);
         std::string sqlState = ToUtf8(reinterpret_cast<const char16_t*>(state), 5);
-        throw DbError(message + " (SQLSTATE " + sqlState + ", native error " +
-                          std::to_string(native) + ")",
-                      native, sqlState);
+        throw DbError(
+            message + " (SQLSTATE " + sqlState + ", native error " + std::to_string(native) + ")",
+            native, sqlState);
     }
     throw DbError(what + " failed without a diagnostic", 0, "HY000");
 }
 
 // A statement handle freed when it goes out of scope.
 class Statement {
-public:
+  public:
     Statement(SQLHDBC dbc, int timeoutSeconds) {
         if (!Ok(SQLAllocHandle(SQL_HANDLE_STMT, dbc, &stmt_)))
             ThrowDiag(SQL_HANDLE_DBC, dbc, "allocating a statement");
@@ -137,13 +140,12 @@ public:
         if (!Ok(rc) && rc != SQL_NO_DATA) ThrowDiag(SQL_HANDLE_STMT, stmt_, "running a statement");
     }
 
-private:
+  private:
     SQLHSTMT stmt_ = nullptr;
 };
 
 bool SameWithoutCase(const std::string& a, const std::string& b) {
-    return a.size() == b.size() &&
-           std::equal(a.begin(), a.end(), b.begin(), [](char x, char y) {
+    return a.size() == b.size() && std::equal(a.begin(), a.end(), b.begin(), [](char x, char y) {
                return std::toupper(static_cast<unsigned char>(x)) ==
                       std::toupper(static_cast<unsigned char>(y));
            });
@@ -156,7 +158,9 @@ std::string Trimmed(const std::string& s) {
     return s.substr(b, e - b);
 }
 
-std::string FirstWord(const std::string& sql) { return sql.substr(0, sql.find(' ')); }
+std::string FirstWord(const std::string& sql) {
+    return sql.substr(0, sql.find(' '));
+}
 
 }  // namespace
 
@@ -169,8 +173,12 @@ Recordset::Recordset(std::vector<std::string> columns,
 bool Recordset::Eof() const {
     return rows_.empty() || position_ >= static_cast<long>(rows_.size());
 }
-bool Recordset::Bof() const { return rows_.empty() || position_ < 0; }
-void Recordset::MoveFirst() { position_ = 0; }
+bool Recordset::Bof() const {
+    return rows_.empty() || position_ < 0;
+}
+void Recordset::MoveFirst() {
+    position_ = 0;
+}
 void Recordset::MoveNext() {
     if (position_ < static_cast<long>(rows_.size())) ++position_;
 }

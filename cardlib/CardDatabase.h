@@ -17,20 +17,20 @@ namespace ostra::cardlib {
 
 // An error of the driver or the server: its native number, SQLSTATE and text.
 class DbError : public CardLibError {
-public:
+  public:
     DbError(const std::string& message, int32_t nativeError, std::string sqlState)
         : CardLibError(message), nativeError_(nativeError), sqlState_(std::move(sqlState)) {}
     int32_t NativeError() const { return nativeError_; }
     const std::string& SqlState() const { return sqlState_; }
 
-private:
+  private:
     int32_t nativeError_;
     std::string sqlState_;
 };
 
 // The rows of a query, fetched whole when it ran (a static snapshot).
 class Recordset {
-public:
+  public:
     Recordset(std::vector<std::string> columns,
               std::vector<std::vector<std::optional<std::string>>> rows);
     bool Eof() const;
@@ -42,14 +42,14 @@ public:
     // Throws CardLibError for an unknown column or when there is no current row.
     std::optional<std::string> Field(const std::string& name) const;
 
-private:
+  private:
     std::vector<std::string> columns_;
     std::vector<std::vector<std::optional<std::string>>> rows_;
     long position_;
 };
 
 class DbConnection {
-public:
+  public:
     DbConnection();  // allocates the handles; not yet open
     ~DbConnection();
     DbConnection(const DbConnection&) = delete;
@@ -65,7 +65,7 @@ public:
     void Execute(const std::string& sql);
     std::unique_ptr<Recordset> Query(const std::string& sql);
 
-private:
+  private:
     void* env_ = nullptr;
     void* dbc_ = nullptr;
     bool open_ = false;

@@ -11,7 +11,7 @@
 namespace ostra::cardlib {
 
 class CardLibError : public std::runtime_error {
-public:
+  public:
     // `code` is an HRESULT-style failure code (E_FAIL unless a finer one applies).
     explicit CardLibError(const std::string& message, int32_t code = kGenericFailure)
         : std::runtime_error(message), code_(code) {}
@@ -19,7 +19,7 @@ public:
 
     static constexpr int32_t kGenericFailure = static_cast<int32_t>(0x80004005);  // E_FAIL
 
-private:
+  private:
     int32_t code_;
 };
 

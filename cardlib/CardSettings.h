@@ -26,18 +26,18 @@ struct CardSettings {
 };
 
 class CardSettingsSource {
-public:
+  public:
     virtual ~CardSettingsSource() = default;
     virtual CardSettings Read() = 0;
 };
 
 // Reads "<folder>/Setting.ini".
 class IniCardSettings final : public CardSettingsSource {
-public:
+  public:
     explicit IniCardSettings(std::string folder) : folder_(std::move(folder)) {}
     CardSettings Read() override;
 
-private:
+  private:
     std::string folder_;
 };
 

@@ -14,8 +14,7 @@ namespace {
 
 std::string DirectoryOfThisCode() {
     Dl_info info{};
-    if (dladdr(reinterpret_cast<const void*>(&DirectoryOfThisCode), &info) == 0 ||
-        !info.dli_fname)
+    if (dladdr(reinterpret_cast<const void*>(&DirectoryOfThisCode), &info) == 0 || !info.dli_fname)
         return {};
     std::string path = info.dli_fname;
     size_t slash = path.rfind('/');
@@ -23,7 +22,7 @@ std::string DirectoryOfThisCode() {
 }
 
 class LyComm final : public EncoderDriver {
-public:
+  public:
     uint8_t CreateCard(uint8_t port) override {
         return Lookup<CreateCardFn>(createCard_, "createCard")(port);
     }
@@ -41,7 +40,7 @@ public:
                   b[21], b[22], b[23], b[24], b[25], b[26], b[27]);
     }
 
-private:
+  private:
     template <typename Fn>
     Fn Lookup(void*& slot, const char* name) {
         std::lock_guard<std::mutex> guard(mutex_);

@@ -19,7 +19,7 @@
 namespace ostra::cardlib {
 
 class EncoderDriver {
-public:
+  public:
     virtual ~EncoderDriver() = default;
     // Each throws CardLibError when the driver library or function is missing.
     virtual uint8_t CreateCard(uint8_t port) = 0;

@@ -51,13 +51,16 @@ constexpr FuncDesc kFuncs[] = {
     {kDispWriteCard, "writeCard", kWriteCardParams},
     {kDispReadCard, "readCard", kReadCardParams},
 };
-constexpr InterfaceDesc kMervCardInterface{
-    "_MervCard", kIidMervCard, 1, 0,
-    TYPEFLAG_FHIDDEN | TYPEFLAG_FDUAL | TYPEFLAG_FNONEXTENSIBLE | TYPEFLAG_FOLEAUTOMATION |
-        TYPEFLAG_FDISPATCHABLE,
-    kFuncs};
-constexpr CoClassDesc kMervCardClass{"MervCard", kClsidMervCard, 1, 0, TYPEFLAG_FCANCREATE,
-                                     &kMervCardInterface};
+constexpr InterfaceDesc kMervCardInterface{"_MervCard",
+                                           kIidMervCard,
+                                           1,
+                                           0,
+                                           TYPEFLAG_FHIDDEN | TYPEFLAG_FDUAL |
+                                               TYPEFLAG_FNONEXTENSIBLE | TYPEFLAG_FOLEAUTOMATION |
+                                               TYPEFLAG_FDISPATCHABLE,
+                                           kFuncs};
+constexpr CoClassDesc kMervCardClass{"MervCard", kClsidMervCard,      1,
+                                     0,          TYPEFLAG_FCANCREATE, &kMervCardInterface};
 constexpr const InterfaceDesc* kInterfaces[] = {&kMervCardInterface};
 constexpr const CoClassDesc* kCoClasses[] = {&kMervCardClass};
 constexpr TypeLibDesc kTypeLib{"Pendrix", kLibId, 16, 0, 0x0409, kInterfaces, kCoClasses};
@@ -105,7 +108,7 @@ HRESULT Caught(Body body) {
 // ---- the class ----
 
 class MervCard final : public _MervCard {
-public:
+  public:
     MervCard() {
         cardlib::InitializeInstance(g_state.Get());
         ++g_objects;
@@ -170,7 +173,7 @@ public:
         return Caught([&] { *result = DoReadCard(*CardNo, *RoomNO, *EndDate); });
     }
 
-private:
+  private:
     ~MervCard() { --g_objects; }
 
     // The bodies. A failure without a result code throws ComError, which
@@ -183,7 +186,8 @@ private:
         });
     }
     int16_t DoClosePort() {
-        return Translated([&] { return cardlib::ClosePort(g_state.Get(), cardlib::LyCommDriver()); });
+        return Translated(
+            [&] { return cardlib::ClosePort(g_state.Get(), cardlib::LyCommDriver()); });
     }
     int16_t DoWriteCard(int32_t IcDevH, const std::string& EndDate, std::string& CardNo,
                         int16_t BldgNo, int16_t FloorNo, const std::string& Rooms,
@@ -231,7 +235,7 @@ private:
 // ---- the class factory ----
 
 class MervCardFactory final : public IClassFactory {
-public:
+  public:
     MervCardFactory() { ++g_objects; }
     MervCardFactory(const MervCardFactory&) = delete;
     MervCardFactory& operator=(const MervCardFactory&) = delete;
@@ -277,12 +281,14 @@ public:
         return S_OK;
     }
 
-private:
+  private:
     ~MervCardFactory() { --g_objects; }
     std::atomic<ULONG> refs_{0};
 };
 
-std::string ClassKey() { return "CLSID\\" + GuidToString(kClsidMervCard); }
+std::string ClassKey() {
+    return "CLSID\\" + GuidToString(kClsidMervCard);
+}
 
 HRESULT GetClassObject(const CLSID& clsid, const IID& iid, void** out) {
     if (!out) return E_POINTER;
@@ -296,7 +302,9 @@ HRESULT GetClassObject(const CLSID& clsid, const IID& iid, void** out) {
     return hr;
 }
 
-HRESULT CanUnloadNow() { return g_objects == 0 && g_locks == 0 ? S_OK : S_FALSE; }
+HRESULT CanUnloadNow() {
+    return g_objects == 0 && g_locks == 0 ? S_OK : S_FALSE;
+}
 
 HRESULT RegisterServer() {
     std::string path = ModulePathOf(reinterpret_cast<const void*>(&ModuleAnchor));
@@ -329,7 +337,9 @@ HRESULT UnregisterServer() {
 
 }  // namespace
 
-const TypeLibDesc& PendrixTypeLib() { return kTypeLib; }
+const TypeLibDesc& PendrixTypeLib() {
+    return kTypeLib;
+}
 
 }  // namespace ostra::pendrix
 
@@ -340,8 +350,8 @@ using ostra::com::HRESULT;
 using ostra::com::IID;
 
 extern "C" __attribute__((visibility("default"))) HRESULT DllGetClassObject(const CLSID& clsid,
-                                                                             const IID& iid,
-                                                                             void** out) {
+                                                                            const IID& iid,
+                                                                            void** out) {
     return ostra::pendrix::GetClassObject(clsid, iid, out);
 }
 

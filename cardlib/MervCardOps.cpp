@@ -9,7 +9,9 @@ namespace ostra::cardlib {
 
 namespace {
 
-bool IsDigit(char c) { return c >= '0' && c <= '9'; }
+bool IsDigit(char c) {
+    return c >= '0' && c <= '9';
+}
 
 std::string Trim(const std::string& s) {
     size_t b = 0, e = s.size();
@@ -105,8 +107,8 @@ int16_t Issue(ModuleState& state, EncoderDriver& driver, const WriteCardArgs& ar
                "GETDATE()," + EndTimeSqlText(endText) + ", '000', '', '','','' From CardRecord ",
            status);
 
-    CardBlock block = BuildIssuedBlock({state.SiteCode, hex, endText, room, args.FloorNo,
-                                        args.BldgNo});
+    CardBlock block =
+        BuildIssuedBlock({state.SiteCode, hex, endText, room, args.FloorNo, args.BldgNo});
     state.LastCardResult = WriteCardBlock(driver, block);
     return state.LastCardResult == 1 ? 0 : kBlockWriteFailed;
 }
@@ -140,7 +142,9 @@ int16_t Cancel(ModuleState& state, EncoderDriver& driver) {
 
 }  // namespace
 
-void InitializeInstance(ModuleState& state) { state.PortState = -1; }
+void InitializeInstance(ModuleState& state) {
+    state.PortState = -1;
+}
 
 int16_t OpenPort(ModuleState& state, EncoderDriver& driver, int64_t port) {
     int64_t v = port + 1;

@@ -29,19 +29,18 @@ inline constexpr com::DISPID kDispReadCard = 0x60030003;
 
 // The dual interface: IDispatch, then the four methods in slot order.
 class _MervCard : public com::IDispatch {
-public:
+  public:
     static constexpr com::IID kIid = kIidMervCard;
     virtual com::HRESULT OpenPort(const com::Variant& port, const com::Variant& baud,
                                   int16_t* result) = 0;
     virtual com::HRESULT ClosePort(const com::Variant& IcDevH, int16_t* result) = 0;
-    virtual com::HRESULT writeCard(int32_t IcDevH, const std::string& EndDate,
-                                   std::string* CardNo, int16_t BldgNo, int16_t FloorNo,
-                                   const std::string& Rooms, const std::string& HoderName,
-                                   int16_t* result) = 0;
+    virtual com::HRESULT writeCard(int32_t IcDevH, const std::string& EndDate, std::string* CardNo,
+                                   int16_t BldgNo, int16_t FloorNo, const std::string& Rooms,
+                                   const std::string& HoderName, int16_t* result) = 0;
     virtual com::HRESULT readCard(int32_t IcDevH, std::string* CardNo, std::string* RoomNO,
                                   std::string* EndDate, int16_t* result) = 0;
 
-protected:
+  protected:
     ~_MervCard() = default;
 };
 

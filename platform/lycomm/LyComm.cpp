@@ -47,11 +47,11 @@ __attribute__((visibility("default"))) uint8_t readPass(
 }
 
 __attribute__((visibility("default"))) uint8_t writePass(
-    uint8_t p1, uint8_t p2, uint8_t p3, uint8_t p4, uint8_t b0, uint8_t b1, uint8_t b2,
-    uint8_t b3, uint8_t b4, uint8_t b5, uint8_t b6, uint8_t b7, uint8_t b8, uint8_t b9,
-    uint8_t b10, uint8_t b11, uint8_t b12, uint8_t b13, uint8_t b14, uint8_t b15, uint8_t b16,
-    uint8_t b17, uint8_t b18, uint8_t b19, uint8_t b20, uint8_t b21, uint8_t b22, uint8_t b23,
-    uint8_t b24, uint8_t b25, uint8_t b26, uint8_t b27) {
+    uint8_t p1, uint8_t p2, uint8_t p3, uint8_t p4, uint8_t b0, uint8_t b1, uint8_t b2, uint8_t b3,
+    uint8_t b4, uint8_t b5, uint8_t b6, uint8_t b7, uint8_t b8, uint8_t b9, uint8_t b10,
+    uint8_t b11, uint8_t b12, uint8_t b13, uint8_t b14, uint8_t b15, uint8_t b16, uint8_t b17,
+    uint8_t b18, uint8_t b19, uint8_t b20, uint8_t b21, uint8_t b22, uint8_t b23, uint8_t b24,
+    uint8_t b25, uint8_t b26, uint8_t b27) {
     SimulateDelay();
     if (g_openPort == 0) return kNoCard;
     Block block{b0,  b1,  b2,  b3,  b4,  b5,  b6,  b7,  b8,  b9,  b10, b11, b12, b13,

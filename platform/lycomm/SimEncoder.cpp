@@ -22,7 +22,7 @@ constexpr size_t kFileSize = 4 + kBlockSize;
 
 // Closes a descriptor (and so drops its flock) when it goes out of scope.
 class Fd {
-public:
+  public:
     explicit Fd(int fd) : fd_(fd) {}
     ~Fd() {
         if (fd_ >= 0) ::close(fd_);
@@ -32,7 +32,7 @@ public:
     int get() const { return fd_; }
     bool ok() const { return fd_ >= 0; }
 
-private:
+  private:
     int fd_;
 };
 
@@ -77,9 +77,13 @@ std::string StateDir() {
     return "/tmp/ostra-lycomm-" + std::to_string(::getuid());
 }
 
-std::string PortDir(int port) { return StateDir() + "/port" + std::to_string(port); }
+std::string PortDir(int port) {
+    return StateDir() + "/port" + std::to_string(port);
+}
 
-std::string CardPath(int port) { return PortDir(port) + "/card"; }
+std::string CardPath(int port) {
+    return PortDir(port) + "/card";
+}
 
 bool IsAttached(int port) {
     std::error_code ec;

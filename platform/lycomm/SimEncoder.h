@@ -29,9 +29,9 @@ using Password = std::array<uint8_t, 4>;
 
 // Results of the simulated reads and writes.
 inline constexpr uint8_t kOk = 1;
-inline constexpr uint8_t kNoCard = 0;      // port not open, or no card lying there
-inline constexpr uint8_t kBadPassword = 2; // the card refuses the password
-inline constexpr uint8_t kIoError = 3;     // the card file could not be read or written
+inline constexpr uint8_t kNoCard = 0;       // port not open, or no card lying there
+inline constexpr uint8_t kBadPassword = 2;  // the card refuses the password
+inline constexpr uint8_t kIoError = 3;      // the card file could not be read or written
 
 // The password a blank card from the maker carries.
 inline constexpr Password kFactoryPassword{0x5C, 0x19, 0xE7, 0xD3};

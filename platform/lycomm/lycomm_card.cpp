@@ -10,9 +10,9 @@
 //   lycomm-card show PORT                       print the 28 bytes of the card
 //
 // PORT is COM1 to COM255 or the driver's port number (1 for COM1).
+#include <cctype>
 #include <cstdio>
 #include <cstdlib>
-#include <cctype>
 #include <cstring>
 #include <optional>
 #include <string>

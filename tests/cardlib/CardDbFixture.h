@@ -27,7 +27,7 @@ inline std::string Env(const char* name) {
 }
 
 class CardDbTest : public ::testing::Test {
-protected:
+  protected:
     void SetUp() override {
         server_ = Env("OSTRA_CARDDB_SERVER");
         if (server_.empty() || Env("ODBCSYSINI").empty()) {
@@ -56,8 +56,8 @@ protected:
     void Sql(const std::string& sql) { admin_->Execute(sql); }
 
     // Every row of a query, fields as text (nullopt: NULL).
-    std::vector<std::vector<std::optional<std::string>>> Rows(const std::string& sql,
-                                                              const std::vector<std::string>& cols) {
+    std::vector<std::vector<std::optional<std::string>>> Rows(
+        const std::string& sql, const std::vector<std::string>& cols) {
         auto rs = admin_->Query(sql);
         std::vector<std::vector<std::optional<std::string>>> rows;
         for (; !rs->Eof(); rs->MoveNext()) {
@@ -86,7 +86,7 @@ protected:
             "(1, 1, '0103', '', 3, 'x'), (2, 5, '0A1F', '', 0, 'x')");
     }
 
-private:
+  private:
     std::string server_;
     int lockFd_ = -1;
     std::unique_ptr<DbConnection> admin_;

@@ -11,17 +11,17 @@ namespace ostra::cardlib {
 namespace {
 
 class ServerSettings final : public CardSettingsSource {
-public:
+  public:
     explicit ServerSettings(std::string server) : server_(std::move(server)) {}
     CardSettings Read() override { return {server_, siteCode}; }
     std::string siteCode = "HOTEL";
 
-private:
+  private:
     std::string server_;
 };
 
 class CardIssue : public testing::CardDbTest {
-protected:
+  protected:
     void SetUp() override {
         testing::CardDbTest::SetUp();
         if (IsSkipped() || HasFatalFailure()) return;
@@ -45,15 +45,17 @@ protected:
         return r;
     }
     std::vector<std::optional<std::string>> Room(const std::string& room) {
-        auto rows = Rows("SELECT State, CardQTY, SetCard FROM RoomList WHERE RoomNo = '" + room + "'",
-                         {"State", "CardQTY", "SetCard"});
+        auto rows =
+            Rows("SELECT State, CardQTY, SetCard FROM RoomList WHERE RoomNo = '" + room + "'",
+                 {"State", "CardQTY", "SetCard"});
         return rows.at(0);
     }
     std::vector<std::vector<std::optional<std::string>>> Cards() {
-        return Rows("SELECT InfoNo, CardNo, CardType, cardName, Name_F, BuildNo, FloorNo, RoomNo, "
-                    "ChkOutMark, ChkOutDate, EndDate, UserName FROM CardRecord ORDER BY InfoNo",
-                    {"InfoNo", "CardNo", "CardType", "cardName", "Name_F", "BuildNo", "FloorNo",
-                     "RoomNo", "ChkOutMark", "ChkOutDate", "EndDate", "UserName"});
+        return Rows(
+            "SELECT InfoNo, CardNo, CardType, cardName, Name_F, BuildNo, FloorNo, RoomNo, "
+            "ChkOutMark, ChkOutDate, EndDate, UserName FROM CardRecord ORDER BY InfoNo",
+            {"InfoNo", "CardNo", "CardType", "cardName", "Name_F", "BuildNo", "FloorNo", "RoomNo",
+             "ChkOutMark", "ChkOutDate", "EndDate", "UserName"});
     }
 
     testing::SimulatorFolder sim;
@@ -159,8 +161,8 @@ TEST_F(CardIssue, AHolderNameNeverBecomesSql) {
     std::string cardNo;
     const std::string names[] = {"O'Brien", "x'); DELETE FROM RoomList; --", "back\\'slash",
                                  "张三"};
-    for (const std::string& name : names) ASSERT_EQ(Issue("101", cardNo, 1, 1,
-                                                          "202412311205", name), 0);
+    for (const std::string& name : names)
+        ASSERT_EQ(Issue("101", cardNo, 1, 1, "202412311205", name), 0);
     auto cards = Cards();
     ASSERT_EQ(cards.size(), std::size(names));
     for (size_t i = 0; i < std::size(names); ++i) EXPECT_EQ(cards[i][4], names[i]);

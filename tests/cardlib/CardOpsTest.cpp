@@ -13,7 +13,7 @@ using testing::SimulatorFolder;
 
 // The real driver, counting the calls that reach it.
 class CountingDriver final : public EncoderDriver {
-public:
+  public:
     uint8_t CreateCard(uint8_t port) override {
         ++creates;
         return LyCommDriver().CreateCard(port);
@@ -35,7 +35,7 @@ public:
 
 // A driver library that cannot be found.
 class MissingDriver final : public EncoderDriver {
-public:
+  public:
     uint8_t CreateCard(uint8_t) override { throw CardLibError("driver missing"); }
     void DestroyCard() override { throw CardLibError("driver missing"); }
     uint8_t ReadPass(const PasswordBytes&, CardBlock&) override {
@@ -47,7 +47,7 @@ public:
 };
 
 class FixedSettings final : public CardSettingsSource {
-public:
+  public:
     CardSettings Read() override {
         ++reads;
         return value;
@@ -57,7 +57,7 @@ public:
 };
 
 class CardOps : public ::testing::Test {
-protected:
+  protected:
     SimulatorFolder sim;
     CountingDriver driver;
     ModuleState state;

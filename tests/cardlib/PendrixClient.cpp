@@ -33,10 +33,10 @@ void Issue(int32_t port, int32_t bldg, int32_t floor, std::string room, std::str
     std::string cardNo = "00000028", holder = "USER1";
     int32_t r = -99;
     if (h > 0)
-        r = VariantToInt32(CallMethod(card.Get(), "WriteCard",
-                                      {Variant::Ref(&h), Variant::Ref(&end), Variant::Ref(&cardNo),
-                                       Variant::Ref(&bldg), Variant::Ref(&floor),
-                                       Variant::Ref(&room), Variant::Ref(&holder)}));
+        r = VariantToInt32(CallMethod(
+            card.Get(), "WriteCard",
+            {Variant::Ref(&h), Variant::Ref(&end), Variant::Ref(&cardNo), Variant::Ref(&bldg),
+             Variant::Ref(&floor), Variant::Ref(&room), Variant::Ref(&holder)}));
     ClosePort(card.Get(), h);
     std::printf("issue %d %s\n", r, cardNo.c_str());
 }
@@ -47,9 +47,9 @@ void Read(int32_t port) {
     std::string cardNo, room, end;
     int32_t r = -99;
     if (h > 0)
-        r = VariantToInt32(CallMethod(card.Get(), "ReadCard",
-                                      {Variant::Ref(&h), Variant::Ref(&cardNo),
-                                       Variant::Ref(&room), Variant::Ref(&end)}));
+        r = VariantToInt32(CallMethod(
+            card.Get(), "ReadCard",
+            {Variant::Ref(&h), Variant::Ref(&cardNo), Variant::Ref(&room), Variant::Ref(&end)}));
     ClosePort(card.Get(), h);
     std::printf("read %d %s %s %s\n", r, cardNo.c_str(), room.c_str(), end.c_str());
 }
@@ -61,10 +61,10 @@ void Cancel(int32_t port) {
     int32_t one = 1, r = -99;
     int32_t floor = 1;
     if (h > 0)
-        r = VariantToInt32(CallMethod(card.Get(), "WriteCard",
-                                      {Variant::Ref(&h), Variant::Ref(&end), Variant::Ref(&cardNo),
-                                       Variant::Ref(&one), Variant::Ref(&floor),
-                                       Variant::Ref(&room), Variant::Ref(&holder)}));
+        r = VariantToInt32(CallMethod(
+            card.Get(), "WriteCard",
+            {Variant::Ref(&h), Variant::Ref(&end), Variant::Ref(&cardNo), Variant::Ref(&one),
+             Variant::Ref(&floor), Variant::Ref(&room), Variant::Ref(&holder)}));
     ClosePort(card.Get(), h);
     std::printf("cancel %d\n", r);
 }

@@ -23,7 +23,7 @@ using namespace ostra::com;
 using testing::PendrixInstall;
 
 class PendrixCom : public ::testing::Test {
-protected:
+  protected:
     void SetUp() override {
         install.WriteSettings("127.0.0.1;PORT=1");
         ASSERT_EQ(install.RegSvr(), 0);
@@ -55,7 +55,7 @@ TEST_F(PendrixCom, RegistrationWritesAndRemovesTheClass) {
 }
 
 class PendrixInProcess : public PendrixCom {
-protected:
+  protected:
     void SetUp() override {
         PendrixCom::SetUp();
         ASSERT_TRUE(Succeeded(apartment.result()));
@@ -68,16 +68,17 @@ protected:
     }
     static int32_t Read(IDispatch* card, std::string& no, std::string& room, std::string& end) {
         int32_t h = 1;
-        return VariantToInt32(Call(card, "ReadCard", {Variant::Ref(&h), Variant::Ref(&no),
-                                                      Variant::Ref(&room), Variant::Ref(&end)}));
+        return VariantToInt32(
+            Call(card, "ReadCard",
+                 {Variant::Ref(&h), Variant::Ref(&no), Variant::Ref(&room), Variant::Ref(&end)}));
     }
     static int32_t Write(IDispatch* card, std::string end, int32_t bldg, int32_t floor,
                          std::string room, std::string& cardNo, std::string holder = "USER1") {
         int32_t h = 1;
-        return VariantToInt32(Call(card, "WriteCard",
-                                   {Variant::Ref(&h), Variant::Ref(&end), Variant::Ref(&cardNo),
-                                    Variant::Ref(&bldg), Variant::Ref(&floor),
-                                    Variant::Ref(&room), Variant::Ref(&holder)}));
+        return VariantToInt32(
+            Call(card, "WriteCard",
+                 {Variant::Ref(&h), Variant::Ref(&end), Variant::Ref(&cardNo), Variant::Ref(&bldg),
+                  Variant::Ref(&floor), Variant::Ref(&room), Variant::Ref(&holder)}));
     }
     static HRESULT FailureOf(const std::function<void()>& call) {
         try {
@@ -204,7 +205,7 @@ TEST_F(PendrixInProcess, TheServerSaysWhenItCanBeUnloaded) {
 // ---- with the card database ----
 
 class PendrixDb : public testing::CardDbTest {
-protected:
+  protected:
     void SetUp() override {
         testing::CardDbTest::SetUp();
         if (IsSkipped() || HasFatalFailure()) return;
@@ -223,17 +224,17 @@ TEST_F(PendrixDb, IssueReadCancelFromAChildProcess) {
                      {"CardNo", "Name_F", "RoomNo", "ChkOutMark"});
     ASSERT_EQ(card.size(), 1u);
     EXPECT_EQ(card[0], (std::vector<std::optional<std::string>>{"00000026", "USER1", "0101", ""}));
-    EXPECT_EQ(Rows("SELECT State, CardQTY FROM RoomList WHERE RoomNo = '0101'",
-                   {"State", "CardQTY"})[0],
-              (std::vector<std::optional<std::string>>{"1", "1"}));
+    EXPECT_EQ(
+        Rows("SELECT State, CardQTY FROM RoomList WHERE RoomNo = '0101'", {"State", "CardQTY"})[0],
+        (std::vector<std::optional<std::string>>{"1", "1"}));
     EXPECT_EQ(Counter(), "26");
 
     EXPECT_EQ(install.Client("cancel 0"), "cancel 0\n");
     EXPECT_EQ(Rows("SELECT ChkOutMark FROM CardRecord", {"ChkOutMark"})[0][0], "#1");
     // The room's only card: its row stays as the issue left it.
-    EXPECT_EQ(Rows("SELECT State, CardQTY FROM RoomList WHERE RoomNo = '0101'",
-                   {"State", "CardQTY"})[0],
-              (std::vector<std::optional<std::string>>{"1", "1"}));
+    EXPECT_EQ(
+        Rows("SELECT State, CardQTY FROM RoomList WHERE RoomNo = '0101'", {"State", "CardQTY"})[0],
+        (std::vector<std::optional<std::string>>{"1", "1"}));
     EXPECT_EQ(install.Client("read 0"), "read -700   \n");
     EXPECT_EQ(install.Client("cancel 0"), "cancel -700\n");
     EXPECT_EQ(Counter(), "26");
@@ -246,10 +247,10 @@ TEST_F(PendrixDb, ADatabaseFailureComesBackAsAFailedCall) {
     try {
         int32_t h = 1, bldg = 1, floor = 1;
         std::string end = "202412311205", cardNo, room = "101", holder = std::string(300, 'x');
-        CallMethod(card.Get(), "WriteCard",
-                   {Variant::Ref(&h), Variant::Ref(&end), Variant::Ref(&cardNo),
-                    Variant::Ref(&bldg), Variant::Ref(&floor), Variant::Ref(&room),
-                    Variant::Ref(&holder)});
+        CallMethod(
+            card.Get(), "WriteCard",
+            {Variant::Ref(&h), Variant::Ref(&end), Variant::Ref(&cardNo), Variant::Ref(&bldg),
+             Variant::Ref(&floor), Variant::Ref(&room), Variant::Ref(&holder)});
         FAIL() << "a name too long for its column was accepted";
     } catch (const ComError& e) {
         EXPECT_EQ(e.hr(), E_FAIL);

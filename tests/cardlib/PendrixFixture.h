@@ -43,7 +43,7 @@ inline std::string RunCommand(const std::string& command, int* status = nullptr)
 }
 
 class PendrixInstall {
-public:
+  public:
     PendrixInstall() {
         std::string pattern = (fs::temp_directory_path() / "ostra-pendrix-XXXXXX").string();
         dir_ = mkdtemp(pattern.data());
@@ -86,7 +86,7 @@ public:
         return RunCommand(Quoted(bin_ + "/pendrix_client") + " " + args);
     }
 
-private:
+  private:
     std::string dir_;
     std::string bin_;
 };

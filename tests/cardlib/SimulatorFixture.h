@@ -12,7 +12,7 @@
 namespace ostra::cardlib::testing {
 
 class SimulatorFolder {
-public:
+  public:
     SimulatorFolder() {
         std::string pattern =
             (std::filesystem::temp_directory_path() / "ostra-cardlib-XXXXXX").string();
@@ -43,7 +43,7 @@ public:
         ASSERT_EQ(lycomm::WriteCard(port, lycomm::kFactoryPassword, block), lycomm::kOk);
     }
 
-private:
+  private:
     std::string dir_;
 };
 
