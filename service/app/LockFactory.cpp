@@ -4,6 +4,8 @@
 
 namespace ostra {
 
-std::unique_ptr<TBaseDoorlock> CreateLock() { return std::make_unique<TOstraDoorLock>(); }
+std::unique_ptr<TBaseDoorlock> CreateLock() {
+    return std::make_unique<TOstraDoorLock>();
+}
 
 }  // namespace ostra

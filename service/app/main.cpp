@@ -1,4 +1,6 @@
 // OstraDoorLock: the hotel door-lock interface service.
 #include "service/app/ProgramUnit.h"
 
-int main(int argc, char** argv) { return ostra::RunProgram(argc, argv); }
+int main(int argc, char** argv) {
+    return ostra::RunProgram(argc, argv);
+}

@@ -14,14 +14,14 @@ namespace ostra {
 
 class TAboutForm : public QDialog {
     Q_OBJECT
-public:
+  public:
     // `Kind` is the interface kind whose titles the box shows.
     explicit TAboutForm(int Kind);
     ~TAboutForm() override;
 
     void FormCreate(int Kind);
 
-private:
+  private:
     std::unique_ptr<Ui::TAboutForm> ui;
 };
 

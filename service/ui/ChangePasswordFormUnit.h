@@ -16,14 +16,14 @@ namespace ostra {
 
 class TChangePasswordForm : public QDialog {
     Q_OBJECT
-public:
+  public:
     TChangePasswordForm(IPasswordStore& Store, QWidget* Owner);
     ~TChangePasswordForm() override;
 
     // OK: stores and saves the new password when both entries agree.
     void btnOKClick();
 
-private:
+  private:
     std::unique_ptr<Ui::TChangePasswordForm> ui;
     IPasswordStore& Store;
 };

@@ -16,7 +16,7 @@ namespace ostra {
 
 class TCheckPasswordForm : public QDialog {
     Q_OBJECT
-public:
+  public:
     TCheckPasswordForm(IPasswordStore& Store, QWidget* Owner);
     ~TCheckPasswordForm() override;
 
@@ -24,7 +24,7 @@ public:
     // stored password; otherwise an error box, and the dialog stays open.
     void btnOKClick();
 
-private:
+  private:
     std::unique_ptr<Ui::TCheckPasswordForm> ui;
     IPasswordStore& Store;
 };

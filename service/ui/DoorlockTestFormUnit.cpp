@@ -18,7 +18,9 @@ QString DateTimeText(TDateTime Value) {
     return QString::fromStdString(FormatDateTime("yyyy-mm-dd hh:nn:ss", Value));
 }
 
-TDateTime ReadDateTime(const QLineEdit* Edit) { return StrToDateTime(Edit->text().toStdString()); }
+TDateTime ReadDateTime(const QLineEdit* Edit) {
+    return StrToDateTime(Edit->text().toStdString());
+}
 
 }  // namespace
 

@@ -21,7 +21,7 @@ namespace ostra {
 
 class TDoorlockTestForm : public QDialog {
     Q_OBJECT
-public:
+  public:
     // `Clock` gives "now" (the local clock unless a test hands in another).
     explicit TDoorlockTestForm(std::function<TDateTime()> Clock = &Now);
     ~TDoorlockTestForm() override;
@@ -34,7 +34,7 @@ public:
     void EraseCardBtnClick();
     void WriteCardBtnClick();
 
-private:
+  private:
     std::unique_ptr<Ui::TDoorlockTestForm> ui;
     std::function<TDateTime()> Clock;
 };

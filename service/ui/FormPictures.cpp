@@ -13,11 +13,16 @@ namespace ostra {
 QIcon ImageListIcon(int ImageIndex) {
     QStyle* style = QApplication::style();
     switch (ImageIndex) {
-        case 0: return style->standardIcon(QStyle::SP_FileDialogDetailedView);
-        case 1: return style->standardIcon(QStyle::SP_DialogResetButton);
-        case 2: return style->standardIcon(QStyle::SP_MessageBoxInformation);
-        case 3: return style->standardIcon(QStyle::SP_DialogCloseButton);
-        default: return QIcon();
+        case 0:
+            return style->standardIcon(QStyle::SP_FileDialogDetailedView);
+        case 1:
+            return style->standardIcon(QStyle::SP_DialogResetButton);
+        case 2:
+            return style->standardIcon(QStyle::SP_MessageBoxInformation);
+        case 3:
+            return style->standardIcon(QStyle::SP_DialogCloseButton);
+        default:
+            return QIcon();
     }
 }
 
@@ -37,8 +42,7 @@ QPixmap AboutPicture(QSize Size) {
     gradient.setColorAt(0, QColor(0x1f, 0x4e, 0x79));
     gradient.setColorAt(1, QColor(0x9d, 0xc3, 0xe6));
     painter.fillRect(picture.rect(), gradient);
-    const QPixmap lock =
-        QApplication::style()->standardIcon(QStyle::SP_DriveHDIcon).pixmap(64, 64);
+    const QPixmap lock = QApplication::style()->standardIcon(QStyle::SP_DriveHDIcon).pixmap(64, 64);
     painter.drawPixmap((Size.width() - 64) / 2, Size.height() / 3, lock);
     return picture;
 }
@@ -55,7 +59,9 @@ void ShowPicture(QLabel* Image, TPicture Picture) {
         case TPicture::Lock:
             Image->setPixmap(style->standardIcon(QStyle::SP_MessageBoxWarning).pixmap(size));
             break;
-        case TPicture::About: Image->setPixmap(AboutPicture(size)); break;
+        case TPicture::About:
+            Image->setPixmap(AboutPicture(size));
+            break;
     }
 }
 

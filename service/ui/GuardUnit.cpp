@@ -6,7 +6,9 @@
 
 namespace ostra {
 
-QString ApplicationTitle() { return QGuiApplication::applicationDisplayName(); }
+QString ApplicationTitle() {
+    return QGuiApplication::applicationDisplayName();
+}
 
 void SetApplicationTitle(const QString& Title) {
     QGuiApplication::setApplicationDisplayName(Title);

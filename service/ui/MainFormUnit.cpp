@@ -37,32 +37,47 @@ TMainForm* MainForm = nullptr;
 
 QString KindTitle(int Kind) {
     switch (Kind) {
-        case KindDoorlock: return QStringLiteral("澄枫Zelt门锁接口");
-        case KindPolice: return QStringLiteral("澄枫Zelt公安接口");
-        case KindMember: return QStringLiteral("澄枫Zelt会员卡接口");
-        case KindHand: return QStringLiteral("澄枫Zelt手牌接口");
-        default: return QString();
+        case KindDoorlock:
+            return QStringLiteral("澄枫Zelt门锁接口");
+        case KindPolice:
+            return QStringLiteral("澄枫Zelt公安接口");
+        case KindMember:
+            return QStringLiteral("澄枫Zelt会员卡接口");
+        case KindHand:
+            return QStringLiteral("澄枫Zelt手牌接口");
+        default:
+            return QString();
     }
 }
 
 QString KindStartLine(int Kind) {
     switch (Kind) {
-        case KindDoorlock: return QStringLiteral("门锁接口监听服务器已经启动...");
-        case KindPolice: return QStringLiteral("公安接口监听服务器已经启动...");
-        case KindMember: return QStringLiteral("会员卡接口监听服务器已经启动...");
-        case KindHand: return QStringLiteral("手牌接口监听服务器已经启动...");
-        default: return QString();
+        case KindDoorlock:
+            return QStringLiteral("门锁接口监听服务器已经启动...");
+        case KindPolice:
+            return QStringLiteral("公安接口监听服务器已经启动...");
+        case KindMember:
+            return QStringLiteral("会员卡接口监听服务器已经启动...");
+        case KindHand:
+            return QStringLiteral("手牌接口监听服务器已经启动...");
+        default:
+            return QString();
     }
 }
 
 int32_t KindPortNo(int Kind) {
     if (!SysOption) throw std::logic_error("The settings are not loaded");
     switch (Kind) {
-        case KindDoorlock: return SysOption->DoorlockPortNo;
-        case KindPolice: return SysOption->PolicePortNo;
-        case KindMember: return SysOption->MemberPortNo;
-        case KindHand: return SysOption->HandPortNo;
-        default: throw std::logic_error("Unknown interface kind " + std::to_string(Kind));
+        case KindDoorlock:
+            return SysOption->DoorlockPortNo;
+        case KindPolice:
+            return SysOption->PolicePortNo;
+        case KindMember:
+            return SysOption->MemberPortNo;
+        case KindHand:
+            return SysOption->HandPortNo;
+        default:
+            throw std::logic_error("Unknown interface kind " + std::to_string(Kind));
     }
 }
 
@@ -122,9 +137,13 @@ void TMainForm::FormCreate() {
     StartServer();
 }
 
-void TMainForm::FormDestroy() { StopServer(); }
+void TMainForm::FormDestroy() {
+    StopServer();
+}
 
-bool TMainForm::FormCloseQuery() { return CheckPassword(); }
+bool TMainForm::FormCloseQuery() {
+    return CheckPassword();
+}
 
 void TMainForm::StartServer() {
     const int kind = InterfaceKind.load();
@@ -174,7 +193,9 @@ void TMainForm::closeEvent(QCloseEvent* Event) {
     if (ModalLoop) ModalLoop->quit();
 }
 
-void TMainForm::ExitActionExecute() { close(); }
+void TMainForm::ExitActionExecute() {
+    close();
+}
 
 void TMainForm::OptionActionExecute() {
     if (!CheckPassword()) return;
@@ -191,7 +212,8 @@ void TMainForm::OptionActionExecute() {
         case KindHand:
             if (TBaseHand* hand = Hand.load()) hand->ShowOptionForm();
             break;
-        default: break;
+        default:
+            break;
     }
 }
 
@@ -215,7 +237,8 @@ void TMainForm::TestActionExecute() {
         case KindHand:
             if (Hand.load()) ShowHandTestForm();
             break;
-        default: break;
+        default:
+            break;
     }
 }
 
@@ -223,6 +246,8 @@ void TMainForm::ChangePasswordActionExecute() {
     if (CheckPassword()) ShowChangePasswordForm();
 }
 
-void TMainForm::AboutActionExecute() { ShowAboutForm(InterfaceKind.load()); }
+void TMainForm::AboutActionExecute() {
+    ShowAboutForm(InterfaceKind.load());
+}
 
 }  // namespace ostra

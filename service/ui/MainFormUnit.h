@@ -27,7 +27,7 @@ namespace ostra {
 
 class TMainForm : public QMainWindow {
     Q_OBJECT
-public:
+  public:
     // Creation runs FormCreate; an error that leaves it is shown in an error
     // box and the window is made all the same (without a listener).
     explicit TMainForm(QWidget* Owner = nullptr);
@@ -53,10 +53,10 @@ public:
     // The port the listener is bound to, 0 when it is off.
     uint16_t ListenerPort() const;
 
-protected:
+  protected:
     void closeEvent(QCloseEvent* Event) override;
 
-private:
+  private:
     std::unique_ptr<Ui::TMainForm> ui;
     std::unique_ptr<TcpListener> TCPServer;
     QEventLoop* ModalLoop = nullptr;

@@ -16,7 +16,7 @@ namespace ostra {
 enum class TMsgIcon { None, Information, Warning, Error };
 
 class IMessageBoxes {
-public:
+  public:
     virtual ~IMessageBoxes() = default;
     // Shows a modal box with one OK button; returns when it is dismissed.
     virtual void Show(QWidget* Owner, const QString& Text, const QString& Caption,
@@ -31,6 +31,8 @@ IMessageBoxes& MessageBoxes();
 void SetMessageBoxes(IMessageBoxes* Boxes);
 
 // Caption of the operator messages of the dialogs.
-inline QString HintCaption() { return QStringLiteral("提示"); }
+inline QString HintCaption() {
+    return QStringLiteral("提示");
+}
 
 }  // namespace ostra

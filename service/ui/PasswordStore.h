@@ -10,9 +10,9 @@
 namespace ostra {
 
 class IPasswordStore {
-public:
+  public:
     virtual ~IPasswordStore() = default;
-    virtual std::string Password() const = 0;          // UTF-8, as stored
+    virtual std::string Password() const = 0;  // UTF-8, as stored
     virtual void SetPassword(const std::string& Value) = 0;
     virtual void Save() = 0;  // writes every setting; throws when it cannot
 };

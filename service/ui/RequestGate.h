@@ -19,9 +19,9 @@
 namespace ostra {
 
 class TRequestGate {
-public:
+  public:
     class Pass {
-    public:
+      public:
         explicit Pass(TRequestGate& Gate);
         ~Pass();
         Pass(const Pass&) = delete;
@@ -29,7 +29,7 @@ public:
         // False when the gate had already closed: the step must not run.
         bool Admitted() const { return Admitted_; }
 
-    private:
+      private:
         TRequestGate& Gate_;
         bool Admitted_;
     };
@@ -41,7 +41,7 @@ public:
     void Reopen();
     std::size_t Running() const;
 
-private:
+  private:
     mutable std::mutex Mutex_;
     std::condition_variable Idle_;
     std::size_t Running_ = 0;

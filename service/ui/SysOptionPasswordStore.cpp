@@ -14,10 +14,16 @@ TSysOption& Settings() {
 
 }  // namespace
 
-std::string TSysOptionPasswordStore::Password() const { return Settings().Password; }
+std::string TSysOptionPasswordStore::Password() const {
+    return Settings().Password;
+}
 
-void TSysOptionPasswordStore::SetPassword(const std::string& Value) { Settings().Password = Value; }
+void TSysOptionPasswordStore::SetPassword(const std::string& Value) {
+    Settings().Password = Value;
+}
 
-void TSysOptionPasswordStore::Save() { Settings().Save(); }
+void TSysOptionPasswordStore::Save() {
+    Settings().Save();
+}
 
 }  // namespace ostra

@@ -9,7 +9,7 @@ namespace ostra {
 
 // Reads and writes `SysOption->Password`; Save saves every setting.
 class TSysOptionPasswordStore final : public IPasswordStore {
-public:
+  public:
     std::string Password() const override;
     void SetPassword(const std::string& Value) override;
     void Save() override;

@@ -16,7 +16,7 @@ namespace ostra::test {
 namespace {
 
 class DoorlockTestDialog : public ::testing::Test {
-protected:
+  protected:
     void SetUp() override {
         App();
         SavedLock = Doorlock.exchange(&Lock);
@@ -203,7 +203,8 @@ TEST_F(DoorlockTestDialog, UnreadableDateStopsTheWriteWithAConversionError) {
     Click(form, "WriteCardBtn");
 
     ASSERT_EQ(Boxes.Boxes.size(), 1u);
-    EXPECT_EQ(Boxes.Boxes[0].Text, QStringLiteral("'2008-13-01 10:00:00' is not a valid date and time"));
+    EXPECT_EQ(Boxes.Boxes[0].Text,
+              QStringLiteral("'2008-13-01 10:00:00' is not a valid date and time"));
     EXPECT_EQ(Boxes.Boxes[0].Caption, QStringLiteral("澄枫Zelt门锁接口"));
     EXPECT_EQ(Boxes.Boxes[0].Icon, TMsgIcon::Error);
     EXPECT_TRUE(Lock.Writes.empty());

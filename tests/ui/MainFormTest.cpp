@@ -6,16 +6,15 @@
 #include <unistd.h>
 
 #include <QAction>
-#include <QLineEdit>
-#include <QPushButton>
 #include <QCloseEvent>
+#include <QLineEdit>
 #include <QMenuBar>
 #include <QPlainTextEdit>
+#include <QPushButton>
 #include <QStatusBar>
+#include <QTimer>
 #include <QToolBar>
 #include <QToolButton>
-
-#include <QTimer>
 
 #include "service/app/ProgramUnit.h"
 #include "service/core/InterfaceKind.h"
@@ -30,8 +29,9 @@ namespace {
 
 const std::string ReadCardRequest = "<DoorRequest type=\"ReadCard\"/>";
 const std::string Failed500 =
-    std::string("<DoorResponse><RequestID></RequestID><ResultCode>500</ResultCode>"
-                "<ResultMessage>读卡失败</ResultMessage><CardNo>0</CardNo></DoorResponse>") +
+    std::string(
+        "<DoorResponse><RequestID></RequestID><ResultCode>500</ResultCode>"
+        "<ResultMessage>读卡失败</ResultMessage><CardNo>0</CardNo></DoorResponse>") +
     '\0';
 
 // A listening socket on a free loopback-and-all port, held while it lives.
@@ -53,7 +53,7 @@ struct TBusyPort {
 };
 
 class MainWindow : public ::testing::Test {
-protected:
+  protected:
     void SetUp() override {
         App();
         InterfaceKind.store(KindDoorlock);
@@ -92,8 +92,9 @@ TEST_F(MainWindow, HasTheTitleMenusActionsAndStartLineOfTheDoorlockKind) {
         auto* action = form.findChild<QAction*>(a.Name);
         ASSERT_NE(action, nullptr) << a.Name;
         EXPECT_EQ(action->text(), a.Text);
-        EXPECT_EQ(action->property("imageIndex").isValid() ? action->property("imageIndex").toInt() : -1,
-                  a.Image);
+        EXPECT_EQ(
+            action->property("imageIndex").isValid() ? action->property("imageIndex").toInt() : -1,
+            a.Image);
     }
     QStringList menus;
     for (QAction* menu : form.findChild<QMenuBar*>("MainMenu")->actions()) menus << menu->text();

@@ -19,7 +19,7 @@ namespace ostra::test {
 namespace {
 
 class PasswordDialogs : public ::testing::Test {
-protected:
+  protected:
     void SetUp() override { App(); }
     TTempSite Site;
     TRecordedBoxes Boxes;
@@ -170,7 +170,8 @@ TEST_F(PasswordDialogs, FailedSaveIsShownAsAnErrorAndTheDialogStaysOpen) {
     SetSysOption(saved);
 
     ASSERT_EQ(Boxes.Boxes.size(), 1u);
-    EXPECT_TRUE(Boxes.Boxes[0].Text.startsWith("Unable to write to ")) << Boxes.Boxes[0].Text.toStdString();
+    EXPECT_TRUE(Boxes.Boxes[0].Text.startsWith("Unable to write to "))
+        << Boxes.Boxes[0].Text.toStdString();
     EXPECT_EQ(Boxes.Boxes[0].Caption, QStringLiteral("澄枫Zelt门锁接口"));
     EXPECT_EQ(Boxes.Boxes[0].Icon, TMsgIcon::Error);
     EXPECT_TRUE(form.isVisible());
@@ -181,7 +182,8 @@ TEST(AboutBox, ShowsTheTitlesOfTheKind) {
     App();
     TAboutForm doorlock(KindDoorlock);
     EXPECT_EQ(doorlock.windowTitle(), QStringLiteral("关于 澄枫Zelt门锁接口"));
-    EXPECT_EQ(doorlock.findChild<QLabel*>("lblAppTitle")->text(), QStringLiteral("澄枫Zelt门锁接口"));
+    EXPECT_EQ(doorlock.findChild<QLabel*>("lblAppTitle")->text(),
+              QStringLiteral("澄枫Zelt门锁接口"));
     EXPECT_EQ(doorlock.findChild<QLabel*>("lblVersion")->text(), QStringLiteral("版本 1.0.0.0"));
     EXPECT_EQ(doorlock.size(), QSize(413, 262));
 

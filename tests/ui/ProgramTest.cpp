@@ -47,13 +47,12 @@ bool Accepts(uint16_t Port) {
 }
 
 class ChildProgram : public ::testing::Test {
-protected:
+  protected:
     void SetUp() override {
         char pattern[] = "/tmp/ostra-program-XXXXXX";
         Dir = mkdtemp(pattern);
         // A copy, not a link: the program finds its files beside its own path.
-        fs::copy_file(fs::path(BinDir()) / "OstraDoorLock",
-                      Dir / "OstraDoorLock");
+        fs::copy_file(fs::path(BinDir()) / "OstraDoorLock", Dir / "OstraDoorLock");
     }
     void TearDown() override {
         if (Child > 0) {
@@ -120,8 +119,9 @@ TEST_F(ChildProgram, AnswersAReadCardRequestWith500WhileNoEncoderIsThere) {
     ASSERT_TRUE(WaitListening(port));
 
     const std::string expected =
-        std::string("<DoorResponse><RequestID></RequestID><ResultCode>500</ResultCode>"
-                    "<ResultMessage>读卡失败</ResultMessage><CardNo>0</CardNo></DoorResponse>") +
+        std::string(
+            "<DoorResponse><RequestID></RequestID><ResultCode>500</ResultCode>"
+            "<ResultMessage>读卡失败</ResultMessage><CardNo>0</CardNo></DoorResponse>") +
         '\0';
     EXPECT_EQ(Exchange(port, "<DoorRequest type=\"ReadCard\"/>"), expected);
     // The connection was closed after the reply; a new one is served as well.

@@ -14,7 +14,7 @@ namespace {
 
 // A lock whose ReadCard waits until the test lets it go.
 class TBlockingLock : public TBaseDoorlock {
-public:
+  public:
     bool ReadCard(int64_t& CardNo) override {
         std::unique_lock<std::mutex> lock(Mutex);
         Entered = true;
@@ -33,7 +33,7 @@ public:
         Changed.notify_all();
     }
 
-private:
+  private:
     std::mutex Mutex;
     std::condition_variable Changed;
     bool Entered = false;

@@ -41,8 +41,12 @@ QApplication& App() {
     return *app;
 }
 
-TRecordedBoxes::TRecordedBoxes() { SetMessageBoxes(this); }
-TRecordedBoxes::~TRecordedBoxes() { SetMessageBoxes(nullptr); }
+TRecordedBoxes::TRecordedBoxes() {
+    SetMessageBoxes(this);
+}
+TRecordedBoxes::~TRecordedBoxes() {
+    SetMessageBoxes(nullptr);
+}
 
 void TRecordedBoxes::Show(QWidget* Owner, const QString& Text, const QString& Caption,
                           TMsgIcon Icon) {
@@ -114,7 +118,9 @@ std::string TTempSite::ReadFile(const std::string& Name) const {
     return text.str();
 }
 
-std::string TTempSite::ReadLog() const { return ReadFile("test.LOG"); }
+std::string TTempSite::ReadLog() const {
+    return ReadFile("test.LOG");
+}
 
 bool TRecordingLock::WriteCard(std::string RegisterId, std::string BuildingCode,
                                std::string FloorCode, std::string RoomNo, std::string GuestName,

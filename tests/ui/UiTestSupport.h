@@ -42,11 +42,10 @@ struct TShownBox {
 // Records every message box instead of showing it; put in place for the
 // life of the object.
 class TRecordedBoxes : public IMessageBoxes {
-public:
+  public:
     TRecordedBoxes();
     ~TRecordedBoxes() override;
-    void Show(QWidget* Owner, const QString& Text, const QString& Caption,
-              TMsgIcon Icon) override;
+    void Show(QWidget* Owner, const QString& Text, const QString& Caption, TMsgIcon Icon) override;
     std::vector<TShownBox> Boxes;
     // Run after each box is recorded (for example to look at the focus).
     std::function<void()> OnShow;
@@ -63,7 +62,7 @@ void AnswerPassword(const QString& Password, bool Cancel = false);
 // A temporary folder holding "Option.ini", the log and "Client.mdb"; puts
 // its own SysOption and LogFile in place while it lives.
 class TTempSite {
-public:
+  public:
     TTempSite();
     ~TTempSite();
     std::filesystem::path Dir;
@@ -76,7 +75,7 @@ public:
     std::string ReadLog() const;
     std::string ReadFile(const std::string& Name) const;
 
-private:
+  private:
     std::unique_ptr<TSysOption> Option_;
     std::unique_ptr<LogWriter> Log_;
     TSysOption* SavedOption_ = nullptr;
@@ -86,29 +85,38 @@ private:
 
 // A lock object that records what it is asked and answers as told.
 class TRecordingLock : public TBaseDoorlock {
-public:
+  public:
     struct TWrite {
         std::string RegisterId, BuildingCode, FloorCode, RoomNo, GuestName;
         TDateTime BeginDate, BeginTime, EndDate, EndTime;
         bool IsCopy;
     };
     void ShowOptionForm() override { ++OptionForms; }
-    bool OpenPort() override { ++Opens; return true; }
+    bool OpenPort() override {
+        ++Opens;
+        return true;
+    }
     void Beep() override { ++Beeps; }
-    bool ClosePort() override { ++Closes; return true; }
+    bool ClosePort() override {
+        ++Closes;
+        return true;
+    }
     bool WriteCard(std::string RegisterId, std::string BuildingCode, std::string FloorCode,
                    std::string RoomNo, std::string GuestName, TDateTime BeginDate,
                    TDateTime BeginTime, TDateTime EndDate, TDateTime EndTime, bool IsCopy,
                    int64_t& CardNo) override;
     bool ReadCard(int64_t& CardNo) override;
-    bool EraseCard() override { ++Erases; return EraseResult; }
+    bool EraseCard() override {
+        ++Erases;
+        return EraseResult;
+    }
 
     std::atomic<int> OptionForms{0}, Opens{0}, Beeps{0}, Closes{0}, Erases{0}, Reads{0};
     std::vector<TWrite> Writes;
     bool WriteResult = true;
     int64_t WriteCardNo = 0;  // left in CardNo by WriteCard (0: untouched)
     bool ReadResult = false;
-    int64_t ReadCardNo = 0;   // left in CardNo by ReadCard (0: untouched)
+    int64_t ReadCardNo = 0;  // left in CardNo by ReadCard (0: untouched)
     bool EraseResult = false;
 };
 
