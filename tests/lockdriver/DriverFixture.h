@@ -4,8 +4,10 @@
 // driver's and the service's settings, and a log that the test can read.
 #pragma once
 
+#include <fcntl.h>
 #include <gtest/gtest.h>
 #include <stdlib.h>
+#include <sys/file.h>
 #include <sys/wait.h>
 #include <unistd.h>
 
@@ -127,7 +129,8 @@ public:
     // The card database of scripts/carddb, when the test run started it.
     static std::optional<std::string> CardDbServer() {
         const char* Server = std::getenv("OSTRA_CARDDB_SERVER");
-        if (Server && *Server) return std::string(Server);
+        const char* OdbcIni = std::getenv("ODBCSYSINI");
+        if (Server && *Server && OdbcIni && *OdbcIni) return std::string(Server);
         return std::nullopt;
     }
 
@@ -182,6 +185,37 @@ private:
 
     fs::path Root;
 };
+
+// Holds the card database for one test: tests of every suite that change
+// its rows take the lock file of scripts/carddb, one at a time.
+class CardDbTurn {
+public:
+    CardDbTurn() {
+        const char* Path = std::getenv("OSTRA_CARDDB_LOCK");
+        if (!Path || !*Path) return;
+        Fd = ::open(Path, O_RDWR | O_CREAT | O_CLOEXEC, 0644);
+        if (Fd >= 0) ::flock(Fd, LOCK_EX);
+    }
+    ~CardDbTurn() {
+        if (Fd >= 0) ::close(Fd);
+    }
+    CardDbTurn(const CardDbTurn&) = delete;
+    CardDbTurn& operator=(const CardDbTurn&) = delete;
+
+private:
+    int Fd = -1;
+};
+
+// Skips a test that needs the card database when none runs; under CI
+// (CI=true) that is a failure instead.
+#define OSTRA_REQUIRE_CARD_DB()                                                           \
+    do {                                                                                  \
+        if (!::ostra::lockdrivertest::CardRoad::CardDbServer()) {                         \
+            const char* Ci = std::getenv("CI");                                           \
+            if (Ci && std::string(Ci) == "true") FAIL() << "the card database is not running"; \
+            GTEST_SKIP() << "the card database is not running (scripts/carddb start)";     \
+        }                                                                                 \
+    } while (0)
 
 // The settings and log of one test: Option and SysOption point at objects of
 // the test, LogFile at a capture; the encoder of Port is attached.

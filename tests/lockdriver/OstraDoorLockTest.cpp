@@ -120,9 +120,11 @@ TEST_F(OstraDoorLockTest, UnregisteredLibraryIsALoggedCreationError) {
 class OstraDoorLockDbTest : public OstraDoorLockTest {
 protected:
     void SetUp() override {
-        if (!CardRoad::CardDbServer()) GTEST_SKIP() << "no card database (scripts/carddb)";
+        OSTRA_REQUIRE_CARD_DB();
+        Turn = std::make_unique<CardDbTurn>();
         OstraDoorLockTest::SetUp();
     }
+    std::unique_ptr<CardDbTurn> Turn;
 };
 
 TEST_F(OstraDoorLockDbTest, IssueReadEraseOneCard) {
