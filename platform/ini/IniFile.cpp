@@ -40,15 +40,23 @@ bool SameName(const std::string& a, const std::string& b) {
     return true;
 }
 
+const std::string Utf8Bom = "\xEF\xBB\xBF";
+
 // The file's lines (bytes in the system code page, line ends removed).
-// Missing or unreadable file: no lines.
-bool ReadLines(const std::string& FileName, std::vector<std::string>& Lines) {
+// Missing or unreadable file: no lines. A UTF-8 byte-order mark that an
+// editor put in front is set apart in Bom.
+bool ReadLines(const std::string& FileName, std::vector<std::string>& Lines,
+               std::string* Bom = nullptr) {
     std::ifstream in(FileName, std::ios::binary);
     if (!in) return false;
     std::ostringstream ss;
     ss << in.rdbuf();
     const std::string all = ss.str();
     size_t start = 0;
+    if (all.compare(0, Utf8Bom.size(), Utf8Bom) == 0) {
+        start = Utf8Bom.size();
+        if (Bom) *Bom = Utf8Bom;
+    }
     while (start < all.size()) {
         size_t nl = all.find('\n', start);
         std::string line = all.substr(start, nl == std::string::npos ? std::string::npos : nl - start);
@@ -207,7 +215,8 @@ void IniFile::WriteString(const std::string& Section, const std::string& Key,
                           const std::string& Value) {
     std::lock_guard<std::mutex> g(WriteLock);
     std::vector<std::string> lines;
-    ReadLines(FileName_, lines);
+    std::string bom;
+    ReadLines(FileName_, lines, &bom);
     const std::string section = ToSystemCodePage(Section);
     const std::string key = ToSystemCodePage(Key);
     std::string value;
@@ -243,7 +252,7 @@ void IniFile::WriteString(const std::string& Section, const std::string& Key,
         lines.push_back("[" + section + "]");
         lines.push_back(key + "=" + value);
     }
-    std::string content;
+    std::string content = bom;
     for (const std::string& l : lines) content += l + "\r\n";
     if (!ReplaceFile(FileName_, content)) throw EIniWriteError("Unable to write to " + FileName_);
 }

@@ -75,6 +75,16 @@ TEST(IniFile, WritingOneKeyKeepsEverythingElse) {
     EXPECT_EQ(files, 1);
 }
 
+TEST(IniFile, AByteOrderMarkIsKept) {
+    TempDir dir;
+    const std::string path = dir / "Option.ini";
+    WriteFile(path, "\xEF\xBB\xBF[SysOption]\r\nPassword=abc\r\n");
+    IniFile ini(path);
+    EXPECT_EQ(ini.ReadString("SysOption", "Password", ""), "abc");
+    ini.WriteString("SysOption", "Password", "x");
+    EXPECT_EQ(ReadFile(path), "\xEF\xBB\xBF[SysOption]\r\nPassword=x\r\n");
+}
+
 TEST(IniFile, FailedWriteNamesTheFile) {
     TempDir dir;
     IniFile ini(dir / "missing-folder/Option.ini");

@@ -5,6 +5,7 @@
 #include <condition_variable>
 #include <thread>
 
+#include "platform/net/TcpClient.h"
 #include "service/core/DoorlockMessageHandlerUnit.h"
 #include "tests/core/CoreTestSupport.h"
 
@@ -264,6 +265,49 @@ TEST(Listener, BindFailureLeavesItOff) {
         EXPECT_STREQ(e.what(), "Could not bind socket. Address and port are already in use.");
     }
     EXPECT_FALSE(second.Active());
+}
+
+TEST(TcpClientTest, SendsBytesWithoutTerminatorAndCloses) {
+    // A plain listening socket stands in for the front-desk client.
+    const int server = ::socket(AF_INET, SOCK_STREAM, 0);
+    sockaddr_in a{};
+    a.sin_family = AF_INET;
+    a.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
+    ASSERT_EQ(::bind(server, reinterpret_cast<sockaddr*>(&a), sizeof a), 0);
+    ASSERT_EQ(::listen(server, 1), 0);
+    socklen_t len = sizeof a;
+    ::getsockname(server, reinterpret_cast<sockaddr*>(&a), &len);
+
+    TcpClient client;
+    client.Host = "localhost";
+    client.Port = ntohs(a.sin_port);
+    client.Connect();
+    EXPECT_TRUE(client.Connected());
+    const std::string note = "<ZeltRequest><DoorCardNo>26</DoorCardNo></ZeltRequest>";
+    client.Send(note);
+    client.Disconnect();
+    EXPECT_FALSE(client.Connected());
+
+    const int peer = ::accept(server, nullptr, nullptr);
+    std::string got;
+    char buf[256];
+    ssize_t n;
+    while ((n = ::recv(peer, buf, sizeof buf, 0)) > 0) got.append(buf, static_cast<size_t>(n));
+    EXPECT_EQ(got, note);
+    ::close(peer);
+    ::close(server);
+
+    // Nobody listens there any more: the connect fails with the system's text.
+    try {
+        client.Connect();
+        FAIL();
+    } catch (const ENetError& e) {
+        EXPECT_NE(std::string(e.what()).find("Connection refused"), std::string::npos) << e.what();
+    }
+    EXPECT_FALSE(client.Connected());
+    EXPECT_THROW(client.Send("x"), ENetError);
+    client.Host = "no-such-host.invalid";
+    EXPECT_THROW(client.Connect(), ENetError);
 }
 
 }  // namespace
