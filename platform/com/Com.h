@@ -231,6 +231,8 @@ public:
 
     VARTYPE vt() const { return vt_; }
     bool IsByRef() const { return (vt_ & VT_BYREF) != 0; }
+    // A by-reference variant that points nowhere (refused by every call).
+    bool IsNullRef() const { return IsByRef() && ref_ == nullptr; }
     bool IsMissing() const { return vt_ == VT_ERROR && scode_ == DISP_E_PARAMNOTFOUND; }
     void Clear();
 

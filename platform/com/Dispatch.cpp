@@ -153,6 +153,7 @@ HRESULT DispInvoke(const InterfaceDesc& desc, void* self, DispMethod body, std::
             if (argErr) *argErr = static_cast<std::uint32_t>(given - 1 - i);
             return hr;
         };
+        if (arg != nullptr && arg->IsNullRef()) return fail(E_POINTER);
         if (arg == nullptr || IsMissingArg(*arg)) {
             if (!optional && arg == nullptr) return DISP_E_BADPARAMCOUNT;
             if (base == VT_VARIANT && !byRef) {
@@ -211,6 +212,11 @@ HRESULT DispInvoke(const InterfaceDesc& desc, void* self, DispMethod body, std::
 
     for (std::size_t k = 0; k < declared; ++k)
         if (viaSlot[k] && callerArgs[k] != nullptr) WriteBack(*callerArgs[k], args[k].Deref());
+    // The result leaves as the declared type, whatever the body stored.
+    if (retType != VT_EMPTY && retType != VT_VARIANT && retval.vt() != retType) {
+        HRESULT converted = VariantChangeType(&retval, retval, 0, retType);
+        if (Failed(converted)) return raise(converted, {}, {});
+    }
     if (result) *result = std::move(retval);
     return hr;
 }

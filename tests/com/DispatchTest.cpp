@@ -21,7 +21,8 @@ constexpr ParamDesc kFailParams[] = {{"r", VT_BYREF | VT_I2, PARAMFLAG_FOUT | PA
 constexpr FuncDesc kFuncs[] = {{0x60030000, "OpenPort", kOpenParams},
                                {0x60030002, "writeCard", kWriteParams},
                                {0x60030004, "Broken", kFailParams},
-                               {0x60030005, "Refuses", kFailParams}};
+                               {0x60030005, "Refuses", kFailParams},
+                               {0x60030006, "Wide", kOpenParams}};
 constexpr InterfaceDesc kItf{"_Sample", *ParseGuid("{11111111-2222-3333-4444-555555555555}"),
                              1, 0, TYPEFLAG_FDUAL | TYPEFLAG_FDISPATCHABLE, kFuncs};
 
@@ -45,6 +46,7 @@ HRESULT Body(void* self, const FuncDesc& fn, std::span<Variant> args, Variant* r
             *args[1].pstr() = "00001A:" + std::to_string(args[0].i4() + args[2].i2());
             return S_OK;
         case 0x60030004: throw std::runtime_error("database gone");
+        case 0x60030006: *ret = args[0].Deref(); return S_OK;  // whatever came in
         default: return E_NOTIMPL;  // a failed code without an exception
     }
 }
@@ -152,6 +154,30 @@ TEST(DispInvoke, RefusesWhatItCannotCall) {
     EXPECT_EQ(DispInvoke(kItf, &seen, &Body, "x", 0x60030000, DISPATCH_METHOD, &params, &result,
                          nullptr, nullptr),
               DISP_E_NONAMEDARGS);
+    EXPECT_EQ(seen.calls, 0);
+}
+
+TEST(DispInvoke, ResultsLeaveAsTheDeclaredType) {
+    Seen seen;
+    Variant result;
+    ASSERT_EQ(Invoke(&seen, 0x60030006, {Variant::Str("12")}, &result), S_OK);
+    EXPECT_EQ(result.vt(), VT_I2);
+    EXPECT_EQ(result.i2(), 12);
+    ExcepInfo excep;
+    EXPECT_EQ(Invoke(&seen, 0x60030006, {Variant::I4(70000)}, &result, &excep), DISP_E_EXCEPTION);
+    EXPECT_EQ(excep.scode, DISP_E_OVERFLOW);
+}
+
+TEST(DispInvoke, ReferencesToNothingAreRefused) {
+    Seen seen;
+    Variant result;
+    std::uint32_t argErr = 9;
+    EXPECT_EQ(Invoke(&seen, 0x60030002,
+                     {Variant::I4(1), Variant::Ref(static_cast<std::string*>(nullptr)),
+                      Variant::I4(1)},
+                     &result, nullptr, &argErr),
+              E_POINTER);
+    EXPECT_EQ(argErr, 1u);
     EXPECT_EQ(seen.calls, 0);
 }
 
