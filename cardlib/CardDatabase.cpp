@@ -230,6 +230,7 @@ void DbConnection::Open(const std::string& connectString) {
     open_ = true;
     // MariaDB's driver does not apply the statement time-out to a statement
     // that waits for a lock; the server is told the limit for the session.
+    // A server that knows neither setting keeps the driver's time-out alone.
     SQLWCHAR dbms[64] = {};
     SQLSMALLINT dbmsLen = 0;
     if (Ok(SQLGetInfoW(dbc, SQL_DBMS_NAME, dbms, sizeof dbms, &dbmsLen))) {
@@ -237,8 +238,12 @@ void DbConnection::Open(const std::string& connectString) {
                                   std::min<size_t>(static_cast<size_t>(dbmsLen) / 2, 63));
         if (name.find("MariaDB") != std::string::npos || name.find("MySQL") != std::string::npos) {
             std::string seconds = std::to_string(commandTimeout_);
-            Execute("SET SESSION max_statement_time = " + seconds +
-                    ", innodb_lock_wait_timeout = " + seconds);
+            for (const char* setting : {"max_statement_time", "innodb_lock_wait_timeout"}) {
+                try {
+                    Execute(std::string("SET SESSION ") + setting + " = " + seconds);
+                } catch (const CardLibError&) {
+                }
+            }
         }
     }
 }
