@@ -186,9 +186,16 @@ TEST_F(CardIssue, CancelFailuresChangeNothing) {
     // A card with another password: the read fails.
     ASSERT_EQ(lycomm::LayBlankCard(1, {1, 2, 3, 4}), "");
     EXPECT_EQ(Cancel(), kBlockReadFailed);
-    // A blank card.
+    // A blank card, and cards of kinds other than guest cards.
     ASSERT_EQ(lycomm::LayBlankCard(1, lycomm::kFactoryPassword), "");
     EXPECT_EQ(Cancel(), kNotAGuestCard);
+    lycomm::Block other;
+    other.fill(0xFF);
+    for (auto [kind, code] : {std::pair<uint8_t, int16_t>{0x01, -500}, {0xAA, -600}}) {
+        other[0] = kind;
+        testing::SimulatorFolder::PutBlock(1, other);
+        EXPECT_EQ(Cancel(), code);
+    }
     // The port of this apartment is not open.
     InitializeInstance(state);
     EXPECT_EQ(Cancel(), kNotAGuestCard);
