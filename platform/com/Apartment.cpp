@@ -189,7 +189,7 @@ using detail::ThreadState;
 HRESULT CoInitializeEx(void* /*reserved*/, std::uint32_t coinit) {
     if (coinit != COINIT_MULTITHREADED && coinit != COINIT_APARTMENTTHREADED) return E_INVALIDARG;
     const ApartmentKind wanted = coinit == COINIT_MULTITHREADED ? ApartmentKind::MultiThreaded
-                                                               : ApartmentKind::SingleThreaded;
+                                                                : ApartmentKind::SingleThreaded;
     ThreadState& ts = CurrentThread();
     if (ts.count > 0) {
         if (ts.kind != wanted) return RPC_E_CHANGED_MODE;
@@ -221,7 +221,9 @@ void CoUninitialize() {
     detail::LeaveApartment(ts);
 }
 
-ApartmentKind CurrentApartmentKind() { return CurrentThread().kind; }
+ApartmentKind CurrentApartmentKind() {
+    return CurrentThread().kind;
+}
 
 ApartmentId CurrentApartmentId() {
     ThreadState& ts = CurrentThread();

@@ -50,9 +50,15 @@ using ULONG = std::uint32_t;
 using LCID = std::uint32_t;
 using DISPID = std::int32_t;
 
-constexpr bool Succeeded(HRESULT hr) { return hr >= 0; }
-constexpr bool Failed(HRESULT hr) { return hr < 0; }
-constexpr HRESULT MakeHr(std::uint32_t v) { return static_cast<HRESULT>(v); }
+constexpr bool Succeeded(HRESULT hr) {
+    return hr >= 0;
+}
+constexpr bool Failed(HRESULT hr) {
+    return hr < 0;
+}
+constexpr HRESULT MakeHr(std::uint32_t v) {
+    return static_cast<HRESULT>(v);
+}
 
 inline constexpr HRESULT S_OK = 0;
 inline constexpr HRESULT S_FALSE = 1;
@@ -124,24 +130,24 @@ inline constexpr Guid GUID_NULL{};
 // information only); the object frees itself at zero.
 
 class IUnknown {
-public:
+  public:
     static constexpr IID kIid{0x00000000, 0x0000, 0x0000, {0xC0, 0, 0, 0, 0, 0, 0, 0x46}};
     virtual HRESULT QueryInterface(const IID& iid, void** out) = 0;
     virtual ULONG AddRef() = 0;
     virtual ULONG Release() = 0;
 
-protected:
+  protected:
     ~IUnknown() = default;
 };
 
 class IClassFactory : public IUnknown {
-public:
+  public:
     static constexpr IID kIid{0x00000001, 0x0000, 0x0000, {0xC0, 0, 0, 0, 0, 0, 0, 0x46}};
     // outer must be null (no aggregation: CLASS_E_NOAGGREGATION otherwise).
     virtual HRESULT CreateInstance(IUnknown* outer, const IID& iid, void** out) = 0;
     virtual HRESULT LockServer(bool lock) = 0;
 
-protected:
+  protected:
     ~IClassFactory() = default;
 };
 
@@ -157,7 +163,7 @@ inline constexpr DISPID DISPID_UNKNOWN = -1;
 inline constexpr LCID LOCALE_USER_DEFAULT = 0x0400;
 
 class IDispatch : public IUnknown {
-public:
+  public:
     static constexpr IID kIid{0x00020400, 0x0000, 0x0000, {0xC0, 0, 0, 0, 0, 0, 0, 0x46}};
     // 1 when the object describes itself through GetTypeInfo, else 0.
     virtual HRESULT GetTypeInfoCount(std::uint32_t* count) = 0;
@@ -177,7 +183,7 @@ public:
                            DispParams* params, Variant* result, ExcepInfo* excep,
                            std::uint32_t* argErr) = 0;
 
-protected:
+  protected:
     ~IDispatch() = default;
 };
 
@@ -203,7 +209,7 @@ inline constexpr VARTYPE VT_TYPEMASK = 0x0FFF;
 // owns and keeps alive for the call; copying one copies the pointer.
 // Interface values hold a reference (AddRef on copy, Release on clear).
 class Variant {
-public:
+  public:
     Variant() = default;
     Variant(const Variant& o);
     Variant(Variant&& o) noexcept;
@@ -257,7 +263,7 @@ public:
     // dereferenced (VT_BYREF|VT_VARIANT recursively), any other is copied.
     Variant Deref() const;
 
-private:
+  private:
     VARTYPE vt_ = VT_EMPTY;
     union {
         std::uint64_t raw_ = 0;
@@ -398,14 +404,14 @@ HRESULT DispInvoke(const InterfaceDesc& desc, void* self, DispMethod body, std::
 // Errors as exceptions (client helpers and server bodies)
 
 class ComError : public std::runtime_error {
-public:
+  public:
     // what() is the description when given, else HResultMessage(hr).
     explicit ComError(HRESULT hr, std::string source = {}, std::string description = {});
     HRESULT hr() const { return hr_; }
     const std::string& source() const { return source_; }
     const std::string& description() const { return description_; }
 
-private:
+  private:
     HRESULT hr_;
     std::string source_;
     std::string description_;
@@ -441,7 +447,7 @@ ApartmentId CurrentApartmentId();
 
 // Entry for the length of a scope; leaves only when the entry succeeded.
 class ApartmentScope {
-public:
+  public:
     explicit ApartmentScope(std::uint32_t coinit) : hr_(CoInitializeEx(nullptr, coinit)) {}
     ~ApartmentScope() {
         if (Succeeded(hr_)) CoUninitialize();
@@ -450,7 +456,7 @@ public:
     ApartmentScope& operator=(const ApartmentScope&) = delete;
     HRESULT result() const { return hr_; }
 
-private:
+  private:
     HRESULT hr_;
 };
 
@@ -469,7 +475,7 @@ void* CoFindApartmentState(const void* key);
 // Typed form: declare one static ApartmentLocal<T> in the server.
 template <class T>
 class ApartmentLocal {
-public:
+  public:
     // The calling apartment's copy, value-initialised on first use. Throws
     // ComError(CO_E_NOTINITIALIZED) outside an apartment.
     T& Get() {
@@ -480,7 +486,7 @@ public:
     // The calling apartment's copy when it exists.
     T* Find() { return static_cast<T*>(CoFindApartmentState(this)); }
 
-private:
+  private:
     static void* Make() { return new T(); }
     static void Destroy(void* p) { delete static_cast<T*>(p); }
 };
@@ -542,8 +548,8 @@ HRESULT CLSIDFromProgID(std::string_view progid, CLSID* clsid);
 // CLSCTX_INPROC_SERVER is not asked for, CO_E_DLLNOTFOUND when the library
 // cannot be loaded, CO_E_ERRORINDLL when it lacks DllGetClassObject, else
 // what the server's class factory answers.
-HRESULT CoCreateInstance(const CLSID& clsid, IUnknown* outer, std::uint32_t clsctx,
-                         const IID& iid, void** out);
+HRESULT CoCreateInstance(const CLSID& clsid, IUnknown* outer, std::uint32_t clsctx, const IID& iid,
+                         void** out);
 
 // Unloads every loaded server library whose DllCanUnloadNow answers S_OK
 // and that owns no apartment state. Also done when the last apartment of
@@ -564,7 +570,7 @@ using DllRegisterServerFn = HRESULT (*)();
 // Owning interface pointer.
 template <class T>
 class ComPtr {
-public:
+  public:
     ComPtr() = default;
     ComPtr(std::nullptr_t) {}
     // Takes a new reference (AddRef).
@@ -603,7 +609,7 @@ public:
         return p_->QueryInterface(U::kIid, out->PutVoid());
     }
 
-private:
+  private:
     T* p_ = nullptr;
 };
 

@@ -41,7 +41,8 @@ HRESULT GetClassFactory(const std::string& path, const CLSID& clsid, IClassFacto
         Library l;
         l.path = path;
         l.handle = handle;
-        l.getClassObject = reinterpret_cast<DllGetClassObjectFn>(dlsym(handle, "DllGetClassObject"));
+        l.getClassObject =
+            reinterpret_cast<DllGetClassObjectFn>(dlsym(handle, "DllGetClassObject"));
         l.canUnloadNow = reinterpret_cast<DllCanUnloadNowFn>(dlsym(handle, "DllCanUnloadNow"));
         if (l.getClassObject == nullptr) {
             dlclose(handle);
@@ -96,8 +97,8 @@ HRESULT CLSIDFromProgID(std::string_view progid, CLSID* clsid) {
     return S_OK;
 }
 
-HRESULT CoCreateInstance(const CLSID& clsid, IUnknown* outer, std::uint32_t clsctx,
-                         const IID& iid, void** out) {
+HRESULT CoCreateInstance(const CLSID& clsid, IUnknown* outer, std::uint32_t clsctx, const IID& iid,
+                         void** out) {
     if (out == nullptr) return E_POINTER;
     *out = nullptr;
     detail::ThreadState& ts = detail::CurrentThread();
@@ -110,8 +111,7 @@ HRESULT CoCreateInstance(const CLSID& clsid, IUnknown* outer, std::uint32_t clsc
     if (Failed(RegGetValue(key, "", &path)) || path.empty()) return REGDB_E_CLASSNOTREG;
     std::string model;
     if (Failed(RegGetValue(key, "ThreadingModel", &model))) model.clear();
-    const bool apartmentThreaded =
-        model.empty() || detail::SameTextNoCase(model, "Apartment");
+    const bool apartmentThreaded = model.empty() || detail::SameTextNoCase(model, "Apartment");
 
     if (!apartmentThreaded || ts.kind == ApartmentKind::SingleThreaded)
         return detail::CreateDirect(path, clsid, iid, out);

@@ -8,7 +8,9 @@ namespace ostra::com {
 
 namespace {
 
-char Lower(char c) { return (c >= 'A' && c <= 'Z') ? static_cast<char>(c - 'A' + 'a') : c; }
+char Lower(char c) {
+    return (c >= 'A' && c <= 'Z') ? static_cast<char>(c - 'A' + 'a') : c;
+}
 
 bool SameName(const char* a, const char* b) {
     if (a == nullptr || b == nullptr) return false;
@@ -17,7 +19,9 @@ bool SameName(const char* a, const char* b) {
     return *a == 0 && *b == 0;
 }
 
-bool IsRetval(const ParamDesc& p) { return (p.flags & PARAMFLAG_FRETVAL) != 0; }
+bool IsRetval(const ParamDesc& p) {
+    return (p.flags & PARAMFLAG_FRETVAL) != 0;
+}
 
 std::size_t ArgumentCount(const FuncDesc& fn) {
     std::size_t n = 0;
@@ -30,12 +34,18 @@ std::size_t ArgumentCount(const FuncDesc& fn) {
 // parameter of a plain type).
 Variant ZeroOf(VARTYPE vt) {
     switch (vt & VT_TYPEMASK) {
-        case VT_I2: return Variant::I2(0);
-        case VT_I4: return Variant::I4(0);
-        case VT_UI1: return Variant::UI1(0);
-        case VT_BOOL: return Variant::Bool(false);
-        case VT_BSTR: return Variant::Str({});
-        default: return {};
+        case VT_I2:
+            return Variant::I2(0);
+        case VT_I4:
+            return Variant::I4(0);
+        case VT_UI1:
+            return Variant::UI1(0);
+        case VT_BOOL:
+            return Variant::Bool(false);
+        case VT_BSTR:
+            return Variant::Str({});
+        default:
+            return {};
     }
 }
 
@@ -54,13 +64,32 @@ struct Slot {
 // variant to it.
 HRESULT BindSlot(Slot& slot, VARTYPE base, const Variant& value, Variant* ref) {
     switch (base) {
-        case VT_I2: slot.i2 = value.i2(); *ref = Variant::Ref(&slot.i2); return S_OK;
-        case VT_I4: slot.i4 = value.i4(); *ref = Variant::Ref(&slot.i4); return S_OK;
-        case VT_UI1: slot.ui1 = value.ui1(); *ref = Variant::Ref(&slot.ui1); return S_OK;
-        case VT_BOOL: slot.b = value.boolean(); *ref = Variant::Ref(&slot.b); return S_OK;
-        case VT_BSTR: slot.s = value.str(); *ref = Variant::Ref(&slot.s); return S_OK;
-        case VT_VARIANT: slot.v = value; *ref = Variant::Ref(&slot.v); return S_OK;
-        default: return DISP_E_BADVARTYPE;
+        case VT_I2:
+            slot.i2 = value.i2();
+            *ref = Variant::Ref(&slot.i2);
+            return S_OK;
+        case VT_I4:
+            slot.i4 = value.i4();
+            *ref = Variant::Ref(&slot.i4);
+            return S_OK;
+        case VT_UI1:
+            slot.ui1 = value.ui1();
+            *ref = Variant::Ref(&slot.ui1);
+            return S_OK;
+        case VT_BOOL:
+            slot.b = value.boolean();
+            *ref = Variant::Ref(&slot.b);
+            return S_OK;
+        case VT_BSTR:
+            slot.s = value.str();
+            *ref = Variant::Ref(&slot.s);
+            return S_OK;
+        case VT_VARIANT:
+            slot.v = value;
+            *ref = Variant::Ref(&slot.v);
+            return S_OK;
+        default:
+            return DISP_E_BADVARTYPE;
     }
 }
 
@@ -74,16 +103,29 @@ void WriteBack(const Variant& callerArg, const Variant& value) {
     Variant converted;
     if (Failed(VariantChangeType(&converted, value, 0, base))) return;
     switch (base) {
-        case VT_I2: *callerArg.pi2() = converted.i2(); break;
-        case VT_I4: *callerArg.pi4() = converted.i4(); break;
-        case VT_UI1: *callerArg.pui1() = converted.ui1(); break;
-        case VT_BOOL: *callerArg.pbool() = converted.boolean(); break;
-        case VT_BSTR: *callerArg.pstr() = converted.str(); break;
-        default: break;
+        case VT_I2:
+            *callerArg.pi2() = converted.i2();
+            break;
+        case VT_I4:
+            *callerArg.pi4() = converted.i4();
+            break;
+        case VT_UI1:
+            *callerArg.pui1() = converted.ui1();
+            break;
+        case VT_BOOL:
+            *callerArg.pbool() = converted.boolean();
+            break;
+        case VT_BSTR:
+            *callerArg.pstr() = converted.str();
+            break;
+        default:
+            break;
     }
 }
 
-bool IsMissingArg(const Variant& v) { return !v.IsByRef() && v.IsMissing(); }
+bool IsMissingArg(const Variant& v) {
+    return !v.IsByRef() && v.IsMissing();
+}
 
 }  // namespace
 
@@ -235,8 +277,8 @@ Variant CallMethod(IDispatch* obj, std::string_view name, std::vector<Variant> a
     Variant result;
     ExcepInfo excep;
     std::uint32_t argErr = 0;
-    HRESULT hr = obj->Invoke(id, GUID_NULL, LOCALE_USER_DEFAULT, DISPATCH_METHOD, &params,
-                             &result, &excep, &argErr);
+    HRESULT hr = obj->Invoke(id, GUID_NULL, LOCALE_USER_DEFAULT, DISPATCH_METHOD, &params, &result,
+                             &excep, &argErr);
     if (hr == DISP_E_EXCEPTION) {
         HRESULT code = Failed(excep.scode) ? excep.scode : DISP_E_EXCEPTION;
         throw ComError(code, excep.source, excep.description);
@@ -252,7 +294,8 @@ ComPtr<IDispatch> CreateObject(std::string_view progid) {
     CLSID clsid;
     if (HRESULT hr = CLSIDFromProgID(progid, &clsid); Failed(hr)) throw fail(hr);
     ComPtr<IDispatch> obj;
-    if (HRESULT hr = CoCreateInstance(clsid, nullptr, CLSCTX_SERVER, IDispatch::kIid, obj.PutVoid());
+    if (HRESULT hr =
+            CoCreateInstance(clsid, nullptr, CLSCTX_SERVER, IDispatch::kIid, obj.PutVoid());
         Failed(hr))
         throw fail(hr);
     return obj;

@@ -11,7 +11,7 @@ namespace ostra::com::detail {
 // IUnknown and, when it has one, its IDispatch. Those two pointers are used
 // and released only on the host thread, so they need no lock.
 class Proxy final : public IDispatch {
-public:
+  public:
     Proxy(std::shared_ptr<HostApartment> host, IUnknown* unk, IDispatch* disp)
         : host_(std::move(host)), unk_(unk), disp_(disp) {
         host_->AddProxy(this);
@@ -42,14 +42,12 @@ public:
     }
 
     HRESULT GetTypeInfoCount(std::uint32_t* count) override {
-        return host_->Run([&] {
-            return disp_ ? disp_->GetTypeInfoCount(count) : RPC_E_DISCONNECTED;
-        });
+        return host_->Run(
+            [&] { return disp_ ? disp_->GetTypeInfoCount(count) : RPC_E_DISCONNECTED; });
     }
     HRESULT GetTypeInfo(std::uint32_t index, LCID lcid, const InterfaceDesc** info) override {
-        return host_->Run([&] {
-            return disp_ ? disp_->GetTypeInfo(index, lcid, info) : RPC_E_DISCONNECTED;
-        });
+        return host_->Run(
+            [&] { return disp_ ? disp_->GetTypeInfo(index, lcid, info) : RPC_E_DISCONNECTED; });
     }
     HRESULT GetIDsOfNames(const IID& iid, const char* const* names, std::uint32_t count, LCID lcid,
                           DISPID* ids) override {
@@ -74,13 +72,13 @@ public:
 
     void SetHasDispatch() { hasDispatch_ = true; }
 
-private:
+  private:
     ~Proxy() = default;
 
     std::shared_ptr<HostApartment> host_;
     std::atomic<ULONG> refs_{1};
-    IUnknown* unk_;    // host thread only
-    IDispatch* disp_;  // host thread only
+    IUnknown* unk_;             // host thread only
+    IDispatch* disp_;           // host thread only
     bool hasDispatch_ = false;  // fixed before the proxy is handed out
 };
 

@@ -33,7 +33,9 @@ std::mutex& RegistryMutex() {
     return m;
 }
 
-char Lower(char c) { return (c >= 'A' && c <= 'Z') ? static_cast<char>(c - 'A' + 'a') : c; }
+char Lower(char c) {
+    return (c >= 'A' && c <= 'Z') ? static_cast<char>(c - 'A' + 'a') : c;
+}
 
 bool SameText(std::string_view a, std::string_view b) {
     if (a.size() != b.size()) return false;
@@ -54,7 +56,9 @@ bool IsBelow(std::string_view path, std::string_view key) {
            SameText(path.substr(0, key.size()), key);
 }
 
-bool HasLineBreak(std::string_view s) { return s.find_first_of("\r\n") != std::string_view::npos; }
+bool HasLineBreak(std::string_view s) {
+    return s.find_first_of("\r\n") != std::string_view::npos;
+}
 
 bool ValidKey(std::string_view key) {
     return !key.empty() && !HasLineBreak(key) && key.find(']') == std::string_view::npos &&
@@ -259,7 +263,8 @@ HRESULT RegDeleteTree(std::string_view key) {
     if (!ValidKey(path)) return E_INVALIDARG;
     return Modify([&](Hive& hive) {
         std::size_t before = hive.size();
-        std::erase_if(hive, [&](const Key& k) { return SameText(k.path, path) || IsBelow(k.path, path); });
+        std::erase_if(
+            hive, [&](const Key& k) { return SameText(k.path, path) || IsBelow(k.path, path); });
         return hive.size() != before;
     });
 }
@@ -270,9 +275,8 @@ HRESULT RegisterTypeLib(const TypeLibDesc& lib, std::string_view path) {
     const std::string version = VersionKey(lib.majorVersion, lib.minorVersion);
     const std::string base = "TypeLib\\" + libid + "\\" + version;
     std::string file(path);
-    std::string folder = file.substr(0, file.find_last_of('/') == std::string::npos
-                                            ? 0
-                                            : file.find_last_of('/'));
+    std::string folder =
+        file.substr(0, file.find_last_of('/') == std::string::npos ? 0 : file.find_last_of('/'));
     HRESULT hr = S_OK;
     auto set = [&](const std::string& key, std::string_view name, std::string_view data) {
         if (Succeeded(hr)) hr = RegSetValue(key, name, data);
@@ -302,7 +306,8 @@ HRESULT UnRegisterTypeLib(const TypeLibDesc& lib) {
     if (Succeeded(hr) && RegKeyExists(libKey) && RegEnumKeys(libKey).empty())
         hr = RegDeleteTree(libKey);
     for (const InterfaceDesc* itf : lib.interfaces)
-        if (itf != nullptr && Succeeded(hr)) hr = RegDeleteTree("Interface\\" + GuidToString(itf->iid));
+        if (itf != nullptr && Succeeded(hr))
+            hr = RegDeleteTree("Interface\\" + GuidToString(itf->iid));
     return Failed(hr) ? TYPE_E_REGISTRYACCESS : S_OK;
 }
 

@@ -17,7 +17,7 @@ namespace ostra::com::detail {
 // One apartment. Its state table is guarded by mutex_: an STA's is used by
 // its own thread only, the MTA's by all of its threads at once.
 class Apartment {
-public:
+  public:
     Apartment(ApartmentKind kind);
     virtual ~Apartment() = default;
 
@@ -30,7 +30,7 @@ public:
     // apartment's own thread, or the thread that ends the MTA).
     void DestroyStates();
 
-private:
+  private:
     struct Entry {
         const void* key;
         void* value;
@@ -49,7 +49,7 @@ class Proxy;
 // be called from any thread; proxies register here so that the objects
 // behind them are released on this thread when the host stops.
 class HostApartment : public std::enable_shared_from_this<HostApartment> {
-public:
+  public:
     HostApartment() = default;
     ~HostApartment();
     void Start();
@@ -64,7 +64,7 @@ public:
     void AddProxy(Proxy* p);
     void RemoveProxy(Proxy* p);
 
-private:
+  private:
     struct Task {
         const std::function<HRESULT()>* fn;
         HRESULT hr = S_OK;
@@ -85,13 +85,13 @@ private:
 
 // The MTA: counts its threads and owns the host STA (made on first need).
 class Mta : public Apartment {
-public:
+  public:
     Mta() : Apartment(ApartmentKind::MultiThreaded) {}
     std::shared_ptr<HostApartment> Host();
     // Stops the host STA (if any) and destroys the MTA's states.
     void End();
 
-private:
+  private:
     std::mutex hostMutex_;
     std::shared_ptr<HostApartment> host_;
 };

@@ -8,7 +8,9 @@ namespace ostra::com {
 
 namespace {
 
-bool IsInterface(VARTYPE vt) { return vt == VT_DISPATCH || vt == VT_UNKNOWN; }
+bool IsInterface(VARTYPE vt) {
+    return vt == VT_DISPATCH || vt == VT_UNKNOWN;
+}
 
 [[noreturn]] void WrongType(const char* what) {
     throw std::logic_error(std::string("Variant accessor ") + what + " used on another type");
@@ -45,7 +47,9 @@ Variant& Variant::operator=(Variant&& o) noexcept {
     return *this;
 }
 
-Variant::~Variant() { Clear(); }
+Variant::~Variant() {
+    Clear();
+}
 
 void Variant::Clear() {
     if (IsInterface(vt_) && unk_) unk_->Release();
@@ -95,7 +99,9 @@ Variant Variant::Error(HRESULT scode) {
     r.scode_ = scode;
     return r;
 }
-Variant Variant::Missing() { return Error(DISP_E_PARAMNOTFOUND); }
+Variant Variant::Missing() {
+    return Error(DISP_E_PARAMNOTFOUND);
+}
 Variant Variant::Dispatch(IDispatch* p) {
     Variant r;
     r.vt_ = VT_DISPATCH;
@@ -209,19 +215,28 @@ Variant Variant::Deref() const {
     if (!IsByRef()) return *this;
     if (ref_ == nullptr) return Variant::Error(E_POINTER);
     switch (vt_ & VT_TYPEMASK) {
-        case VT_I2: return I2(*pi2());
-        case VT_I4: return I4(*pi4());
-        case VT_UI1: return UI1(*pui1());
-        case VT_BOOL: return Bool(*pbool());
-        case VT_BSTR: return Str(*pstr());
-        case VT_VARIANT: return pvar()->Deref();
-        default: return Variant::Error(DISP_E_BADVARTYPE);
+        case VT_I2:
+            return I2(*pi2());
+        case VT_I4:
+            return I4(*pi4());
+        case VT_UI1:
+            return UI1(*pui1());
+        case VT_BOOL:
+            return Bool(*pbool());
+        case VT_BSTR:
+            return Str(*pstr());
+        case VT_VARIANT:
+            return pvar()->Deref();
+        default:
+            return Variant::Error(DISP_E_BADVARTYPE);
     }
 }
 
 namespace {
 
-bool IsBlank(char c) { return c == ' ' || c == '\t' || c == '\r' || c == '\n'; }
+bool IsBlank(char c) {
+    return c == ' ' || c == '\t' || c == '\r' || c == '\n';
+}
 
 // Parses a decimal number as the platform's text-to-number conversion does
 // for the forms used here; the fraction is rounded half to even.
@@ -262,17 +277,30 @@ HRESULT ParseNumber(const std::string& text, long double* out) {
 // The numeric value of a plain (not by-reference) variant, for coercion.
 HRESULT NumericValue(const Variant& v, long double* out) {
     switch (v.vt()) {
-        case VT_EMPTY: *out = 0; return S_OK;
-        case VT_I2: *out = v.i2(); return S_OK;
-        case VT_I4: *out = v.i4(); return S_OK;
-        case VT_UI1: *out = v.ui1(); return S_OK;
-        case VT_BOOL: *out = v.boolean() ? -1 : 0; return S_OK;
-        case VT_BSTR: return ParseNumber(v.str(), out);
+        case VT_EMPTY:
+            *out = 0;
+            return S_OK;
+        case VT_I2:
+            *out = v.i2();
+            return S_OK;
+        case VT_I4:
+            *out = v.i4();
+            return S_OK;
+        case VT_UI1:
+            *out = v.ui1();
+            return S_OK;
+        case VT_BOOL:
+            *out = v.boolean() ? -1 : 0;
+            return S_OK;
+        case VT_BSTR:
+            return ParseNumber(v.str(), out);
         case VT_NULL:
         case VT_ERROR:
         case VT_DISPATCH:
-        case VT_UNKNOWN: return DISP_E_TYPEMISMATCH;
-        default: return DISP_E_BADVARTYPE;
+        case VT_UNKNOWN:
+            return DISP_E_TYPEMISMATCH;
+        default:
+            return DISP_E_BADVARTYPE;
     }
 }
 
@@ -304,7 +332,9 @@ bool EqualsNoCase(const std::string& a, const char* b) {
 
 HRESULT Coerce(const Variant& src, VARTYPE vt, Variant* out) {
     switch (vt) {
-        case VT_VARIANT: *out = src; return S_OK;
+        case VT_VARIANT:
+            *out = src;
+            return S_OK;
         case VT_EMPTY:
             if (src.vt() != VT_EMPTY) return DISP_E_TYPEMISMATCH;
             *out = Variant();
@@ -349,19 +379,34 @@ HRESULT Coerce(const Variant& src, VARTYPE vt, Variant* out) {
         }
         case VT_BSTR:
             switch (src.vt()) {
-                case VT_EMPTY: *out = Variant::Str({}); return S_OK;
-                case VT_BSTR: *out = src; return S_OK;
-                case VT_I2: *out = Variant::Str(std::to_string(src.i2())); return S_OK;
-                case VT_I4: *out = Variant::Str(std::to_string(src.i4())); return S_OK;
-                case VT_UI1: *out = Variant::Str(std::to_string(src.ui1())); return S_OK;
-                case VT_BOOL: *out = Variant::Str(src.boolean() ? "-1" : "0"); return S_OK;
+                case VT_EMPTY:
+                    *out = Variant::Str({});
+                    return S_OK;
+                case VT_BSTR:
+                    *out = src;
+                    return S_OK;
+                case VT_I2:
+                    *out = Variant::Str(std::to_string(src.i2()));
+                    return S_OK;
+                case VT_I4:
+                    *out = Variant::Str(std::to_string(src.i4()));
+                    return S_OK;
+                case VT_UI1:
+                    *out = Variant::Str(std::to_string(src.ui1()));
+                    return S_OK;
+                case VT_BOOL:
+                    *out = Variant::Str(src.boolean() ? "-1" : "0");
+                    return S_OK;
                 case VT_NULL:
                 case VT_ERROR:
                 case VT_DISPATCH:
-                case VT_UNKNOWN: return DISP_E_TYPEMISMATCH;
-                default: return DISP_E_BADVARTYPE;
+                case VT_UNKNOWN:
+                    return DISP_E_TYPEMISMATCH;
+                default:
+                    return DISP_E_BADVARTYPE;
             }
-        default: return DISP_E_BADVARTYPE;
+        default:
+            return DISP_E_BADVARTYPE;
     }
 }
 

@@ -141,7 +141,7 @@ struct Tracker {
 ApartmentLocal<Tracker> g_tracker;
 
 class ApartmentState : public ::testing::Test {
-protected:
+  protected:
     void SetUp() override {
         Tracker::made = 0;
         Tracker::destroyed = 0;

@@ -25,11 +25,13 @@ inline std::string BinDir() {
     return ec ? std::string(".") : self.parent_path().string();
 }
 
-inline std::string ProbePath() { return BinDir() + "/libostracom_testprobe.so"; }
+inline std::string ProbePath() {
+    return BinDir() + "/libostracom_testprobe.so";
+}
 
 // Points the runtime at a fresh registry file in a fresh folder; removes both.
 class TempRegistry {
-public:
+  public:
     TempRegistry() {
         char tmpl[] = "/tmp/ostracom-test-XXXXXX";
         dir_ = mkdtemp(tmpl);
@@ -44,7 +46,7 @@ public:
     const std::string& file() const { return file_; }
     const std::string& dir() const { return dir_; }
 
-private:
+  private:
     std::string dir_;
     std::string file_;
 };

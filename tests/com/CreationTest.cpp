@@ -35,7 +35,7 @@ bool ProbeLoaded() {
 }
 
 class Creation : public ::testing::Test {
-protected:
+  protected:
     void SetUp() override {
         ASSERT_EQ(ostra::com::test::RunRegSvr({"-s", ProbePath()}, reg_.dir()), 0);
     }
@@ -44,7 +44,7 @@ protected:
 
 // Tests that read the probe's own counters keep it loaded while they run.
 class CreationWithProbe : public Creation {
-protected:
+  protected:
     void SetUp() override {
         Creation::SetUp();
         handle_ = dlopen(ProbePath().c_str(), RTLD_NOW);
@@ -64,7 +64,7 @@ protected:
 
 // A stand-in outer object for the aggregation check.
 class Counted final : public IUnknown {
-public:
+  public:
     HRESULT QueryInterface(const IID&, void**) override { return E_NOINTERFACE; }
     ULONG AddRef() override { return 2; }
     ULONG Release() override { return 1; }
@@ -153,11 +153,12 @@ TEST_F(Creation, ByReferenceTextsAndResultsThroughTheHost) {
         EXPECT_EQ(r.vt(), VT_I2);
         EXPECT_EQ(r.i2(), 10);
         std::int32_t a = 2;
-        EXPECT_EQ(VariantToInt32(CallMethod(obj.Get(), "Add", {Variant::Ref(&a), Variant::Str("40")})),
-                  42);
+        EXPECT_EQ(
+            VariantToInt32(CallMethod(obj.Get(), "Add", {Variant::Ref(&a), Variant::Str("40")})),
+            42);
         EXPECT_EQ(VariantToInt32(CallMethod(obj.Get(), "Optional", {})), -1);
-        EXPECT_EQ(VariantToInt32(CallMethod(obj.Get(), "Optional", {Variant::I4(1), Variant::I4(7)})),
-                  7);
+        EXPECT_EQ(
+            VariantToInt32(CallMethod(obj.Get(), "Optional", {Variant::I4(1), Variant::I4(7)})), 7);
         EXPECT_THROW(CallMethod(obj.Get(), "Add", {Variant::I4(70000), Variant::I4(1)}), ComError);
     });
 }
@@ -167,8 +168,9 @@ TEST_F(Creation, ExceptionRecordsComeBackThroughInvoke) {
         ApartmentScope mta(COINIT_MULTITHREADED);
         ComPtr<IDispatch> obj = CreateObject(kProgId);
         try {
-            CallMethod(obj.Get(), "Fail", {Variant::I4(static_cast<std::int32_t>(0x80040E4D)),
-                                           Variant::Str("Login failed for user 'x'.")});
+            CallMethod(obj.Get(), "Fail",
+                       {Variant::I4(static_cast<std::int32_t>(0x80040E4D)),
+                        Variant::Str("Login failed for user 'x'.")});
             ADD_FAILURE() << "no exception";
         } catch (const ComError& e) {
             EXPECT_EQ(static_cast<std::uint32_t>(e.hr()), 0x80040E4Du);
@@ -226,8 +228,9 @@ TEST_F(Creation, FailuresOfCreationSayWhatWentWrong) {
                   REGDB_E_CLASSNOTREG);
         Guid other = clsid;
         other.data1 ^= 1;
-        ASSERT_EQ(RegSetValue("CLSID\\" + GuidToString(other) + "\\InprocServer32", "", ProbePath()),
-                  S_OK);
+        ASSERT_EQ(
+            RegSetValue("CLSID\\" + GuidToString(other) + "\\InprocServer32", "", ProbePath()),
+            S_OK);
         EXPECT_EQ(CoCreateInstance(other, nullptr, CLSCTX_SERVER, IDispatch::kIid, &out),
                   CLASS_E_CLASSNOTAVAILABLE);
     });

@@ -8,10 +8,9 @@ using namespace ostra::com;
 
 namespace {
 
-constexpr ParamDesc kOpenParams[] = {
-    {"port", VT_VARIANT, PARAMFLAG_FIN},
-    {"baud", VT_I2, PARAMFLAG_FIN | PARAMFLAG_FOPT},
-    {"r", VT_BYREF | VT_I2, PARAMFLAG_FOUT | PARAMFLAG_FRETVAL}};
+constexpr ParamDesc kOpenParams[] = {{"port", VT_VARIANT, PARAMFLAG_FIN},
+                                     {"baud", VT_I2, PARAMFLAG_FIN | PARAMFLAG_FOPT},
+                                     {"r", VT_BYREF | VT_I2, PARAMFLAG_FOUT | PARAMFLAG_FRETVAL}};
 constexpr ParamDesc kWriteParams[] = {
     {"IcDevH", VT_I4, PARAMFLAG_FIN},
     {"CardNo", VT_BYREF | VT_BSTR, PARAMFLAG_FIN | PARAMFLAG_FOUT},
@@ -23,8 +22,12 @@ constexpr FuncDesc kFuncs[] = {{0x60030000, "OpenPort", kOpenParams},
                                {0x60030004, "Broken", kFailParams},
                                {0x60030005, "Refuses", kFailParams},
                                {0x60030006, "Wide", kOpenParams}};
-constexpr InterfaceDesc kItf{"_Sample", *ParseGuid("{11111111-2222-3333-4444-555555555555}"),
-                             1, 0, TYPEFLAG_FDUAL | TYPEFLAG_FDISPATCHABLE, kFuncs};
+constexpr InterfaceDesc kItf{"_Sample",
+                             *ParseGuid("{11111111-2222-3333-4444-555555555555}"),
+                             1,
+                             0,
+                             TYPEFLAG_FDUAL | TYPEFLAG_FDISPATCHABLE,
+                             kFuncs};
 
 // Records what the body saw.
 struct Seen {
@@ -45,12 +48,15 @@ HRESULT Body(void* self, const FuncDesc& fn, std::span<Variant> args, Variant* r
         case 0x60030002:
             *args[1].pstr() = "00001A:" + std::to_string(args[0].i4() + args[2].i2());
             return S_OK;
-        case 0x60030004: throw std::runtime_error("database gone");
-        case 0x60030006: *ret = args[0].Deref(); return S_OK;  // whatever came in
-        default: return E_NOTIMPL;  // a failed code without an exception
+        case 0x60030004:
+            throw std::runtime_error("database gone");
+        case 0x60030006:
+            *ret = args[0].Deref();
+            return S_OK;  // whatever came in
+        default:
+            return E_NOTIMPL;  // a failed code without an exception
     }
 }
-
 
 HRESULT Invoke(Seen* seen, DISPID id, std::vector<Variant> reversed, Variant* result,
                ExcepInfo* excep = nullptr, std::uint32_t* argErr = nullptr,
@@ -108,18 +114,18 @@ TEST(DispInvoke, ByReferenceTextIsCopiedBack) {
     // The platform's by-reference forms: the handle as VT_BYREF|VT_I4 reaches
     // a long, the building as VT_BYREF|VT_I4 a short.
     std::int32_t building = 3;
-    ASSERT_EQ(Invoke(&seen, 0x60030002,
-                     {Variant::Ref(&building), Variant::Ref(&card), Variant::Ref(&handle)},
-                     &result),
-              S_OK);
+    ASSERT_EQ(
+        Invoke(&seen, 0x60030002,
+               {Variant::Ref(&building), Variant::Ref(&card), Variant::Ref(&handle)}, &result),
+        S_OK);
     EXPECT_EQ(card, "00001A:4");
     EXPECT_EQ(result.i2(), 0);
 
     // A by-reference argument of another type is converted there and back.
     Variant held = Variant::I4(5);
-    ASSERT_EQ(Invoke(&seen, 0x60030002,
-                     {Variant::I2(1), Variant::Ref(&held), Variant::I4(1)}, &result),
-              S_OK);
+    ASSERT_EQ(
+        Invoke(&seen, 0x60030002, {Variant::I2(1), Variant::Ref(&held), Variant::I4(1)}, &result),
+        S_OK);
     EXPECT_EQ(held.vt(), VT_BSTR);
     EXPECT_EQ(held.str(), "00001A:2");
 }
@@ -129,14 +135,12 @@ TEST(DispInvoke, CoercionFailureNamesTheArgument) {
     Variant result;
     std::string card;
     std::uint32_t argErr = 99;
-    EXPECT_EQ(Invoke(&seen, 0x60030002,
-                     {Variant::I4(40000), Variant::Ref(&card), Variant::I4(1)}, &result, nullptr,
-                     &argErr),
+    EXPECT_EQ(Invoke(&seen, 0x60030002, {Variant::I4(40000), Variant::Ref(&card), Variant::I4(1)},
+                     &result, nullptr, &argErr),
               DISP_E_OVERFLOW);
     EXPECT_EQ(argErr, 0u);  // index into the reversed array: the building
-    EXPECT_EQ(Invoke(&seen, 0x60030002,
-                     {Variant::I4(1), Variant::Ref(&card), Variant::Str("A1")}, &result, nullptr,
-                     &argErr),
+    EXPECT_EQ(Invoke(&seen, 0x60030002, {Variant::I4(1), Variant::Ref(&card), Variant::Str("A1")},
+                     &result, nullptr, &argErr),
               DISP_E_TYPEMISMATCH);
     EXPECT_EQ(argErr, 2u);
     EXPECT_EQ(seen.calls, 0);
@@ -172,11 +176,11 @@ TEST(DispInvoke, ReferencesToNothingAreRefused) {
     Seen seen;
     Variant result;
     std::uint32_t argErr = 9;
-    EXPECT_EQ(Invoke(&seen, 0x60030002,
-                     {Variant::I4(1), Variant::Ref(static_cast<std::string*>(nullptr)),
-                      Variant::I4(1)},
-                     &result, nullptr, &argErr),
-              E_POINTER);
+    EXPECT_EQ(
+        Invoke(&seen, 0x60030002,
+               {Variant::I4(1), Variant::Ref(static_cast<std::string*>(nullptr)), Variant::I4(1)},
+               &result, nullptr, &argErr),
+        E_POINTER);
     EXPECT_EQ(argErr, 1u);
     EXPECT_EQ(seen.calls, 0);
 }
@@ -199,7 +203,7 @@ TEST(DispInvoke, ErrorsBecomeExceptionRecords) {
 
 // A plain object in this thread for CallMethod.
 class Sample final : public IDispatch {
-public:
+  public:
     HRESULT QueryInterface(const IID&, void**) override { return E_NOINTERFACE; }
     ULONG AddRef() override { return 2; }
     ULONG Release() override { return 1; }
@@ -227,7 +231,8 @@ TEST(CallMethod, PassesArgumentsInParameterOrder) {
     Sample obj;
     std::string card = "00000028";
     std::int32_t h = 3;
-    Variant r = CallMethod(&obj, "WriteCard", {Variant::Ref(&h), Variant::Ref(&card), Variant::I4(4)});
+    Variant r =
+        CallMethod(&obj, "WriteCard", {Variant::Ref(&h), Variant::Ref(&card), Variant::I4(4)});
     EXPECT_EQ(r.i2(), 0);
     EXPECT_EQ(card, "00001A:7");
     EXPECT_EQ(VariantToInt32(CallMethod(&obj, "openport", {Variant::I4(0), Variant::I4(9600)})), 1);

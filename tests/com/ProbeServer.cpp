@@ -49,7 +49,10 @@ constexpr FuncDesc kFuncs[] = {
     {kOptional, "Optional", kOptionalParams},
 };
 
-constexpr InterfaceDesc kProbeItf{"_Probe", kIidProbe, 1, 0,
+constexpr InterfaceDesc kProbeItf{"_Probe",
+                                  kIidProbe,
+                                  1,
+                                  0,
                                   TYPEFLAG_FHIDDEN | TYPEFLAG_FDUAL | TYPEFLAG_FNONEXTENSIBLE |
                                       TYPEFLAG_FOLEAUTOMATION | TYPEFLAG_FDISPATCHABLE,
                                   kFuncs};
@@ -71,7 +74,7 @@ struct ApartmentCounter {
 ApartmentLocal<ApartmentCounter> g_counter;
 
 class Probe final : public IDispatch {
-public:
+  public:
     Probe() { ++g_objects; }
 
     HRESULT QueryInterface(const IID& iid, void** out) override {
@@ -109,18 +112,22 @@ public:
                           argErr);
     }
 
-private:
+  private:
     ~Probe() { --g_objects; }
 
     static HRESULT Body(void*, const FuncDesc& fn, std::span<Variant> args, Variant* ret) {
         switch (fn.memid) {
-            case kAdd: *ret = Variant::I4(args[0].i2() + args[1].i4()); return S_OK;
+            case kAdd:
+                *ret = Variant::I4(args[0].i2() + args[1].i4());
+                return S_OK;
             case kAppend:
                 *args[0].pstr() += args[1].str();
                 *ret = Variant::I2(static_cast<std::int16_t>(args[0].pstr()->size()));
                 return S_OK;
-            case kFail: throw ComError(args[0].i4(), kProgId, args[1].str());
-            case kThrowStd: throw std::runtime_error("probe failed");
+            case kFail:
+                throw ComError(args[0].i4(), kProgId, args[1].str());
+            case kThrowStd:
+                throw std::runtime_error("probe failed");
             case kEnter: {
                 if (++g_inside != 1) ++g_overlaps;
                 for (int i = 0; i < 200; ++i) std::this_thread::yield();
@@ -131,11 +138,14 @@ private:
             case kApartment:
                 *ret = Variant::I4(static_cast<std::int32_t>(CurrentApartmentId()));
                 return S_OK;
-            case kCount: *ret = Variant::I4(++g_counter.Get().value); return S_OK;
+            case kCount:
+                *ret = Variant::I4(++g_counter.Get().value);
+                return S_OK;
             case kOptional:
                 *ret = Variant::I2(args[0].IsMissing() ? std::int16_t{-1} : args[1].i2());
                 return S_OK;
-            default: return DISP_E_MEMBERNOTFOUND;
+            default:
+                return DISP_E_MEMBERNOTFOUND;
         }
     }
 
@@ -143,7 +153,7 @@ private:
 };
 
 class Factory final : public IClassFactory {
-public:
+  public:
     HRESULT QueryInterface(const IID& iid, void** out) override {
         if (out == nullptr) return E_POINTER;
         *out = nullptr;
@@ -183,7 +193,9 @@ HRESULT DllGetClassObject(const CLSID& clsid, const IID& iid, void** out) {
     return g_factory.QueryInterface(iid, out);
 }
 
-HRESULT DllCanUnloadNow() { return g_objects == 0 && g_locks == 0 ? S_OK : S_FALSE; }
+HRESULT DllCanUnloadNow() {
+    return g_objects == 0 && g_locks == 0 ? S_OK : S_FALSE;
+}
 
 HRESULT DllRegisterServer() {
     std::string path = ModulePathOf(reinterpret_cast<const void*>(&DllRegisterServer));
@@ -208,6 +220,8 @@ HRESULT DllUnregisterServer() {
 }
 
 // For the tests only: how many apartment counters have been destroyed.
-int ProbeStatesDestroyed() { return g_statesDestroyed.load(); }
+int ProbeStatesDestroyed() {
+    return g_statesDestroyed.load();
+}
 
 }  // extern "C"

@@ -15,7 +15,7 @@ using ostra::com::test::TempRegistry;
 namespace {
 
 class Registry : public ::testing::Test {
-protected:
+  protected:
     TempRegistry reg_;
 };
 
@@ -110,11 +110,11 @@ TEST_F(Registry, SeveralProcessesWritingAtOnceLoseNothing) {
 }
 
 constexpr FuncDesc kNoFuncs[] = {{1, "M", {}}};
-constexpr InterfaceDesc kDual{"_Thing", *ParseGuid("{5C4230D0-3D61-43DD-BE4A-5E837BF5CB08}"), 1,
-                              0, 0x11D0, kNoFuncs};
+constexpr InterfaceDesc kDual{
+    "_Thing", *ParseGuid("{5C4230D0-3D61-43DD-BE4A-5E837BF5CB08}"), 1, 0, 0x11D0, kNoFuncs};
 constexpr const InterfaceDesc* kItfs[] = {&kDual};
-constexpr TypeLibDesc kLib{"Thing", *ParseGuid("{455E7F42-AC4B-44A9-99E4-58054606EEFF}"), 16, 0,
-                           0x0409, kItfs, {}};
+constexpr TypeLibDesc kLib{
+    "Thing", *ParseGuid("{455E7F42-AC4B-44A9-99E4-58054606EEFF}"), 16, 0, 0x0409, kItfs, {}};
 
 TEST_F(Registry, TypeLibraryEntriesAsThePlatformWritesThem) {
     ASSERT_EQ(RegisterTypeLib(kLib, "/opt/lib/libThing.so"), S_OK);
@@ -138,7 +138,7 @@ TEST_F(Registry, TypeLibraryEntriesAsThePlatformWritesThem) {
 }
 
 class RegSvrTool : public ::testing::Test {
-protected:
+  protected:
     int Run(const std::vector<std::string>& args) {
         return ostra::com::test::RunRegSvr(args, reg_.dir());
     }

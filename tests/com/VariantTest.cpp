@@ -21,11 +21,10 @@ TEST(Guid, ParsesAndFormatsRoundTrip) {
 }
 
 TEST(Guid, RejectsMalformedText) {
-    for (const char* bad : {"", "{}", "{6EBE05AA-BB52-432F-9F3A-1938216F0FA}",
-                            "{6EBE05AA-BB52-432F-9F3A-1938216F0FACX",
-                            "{6EBE05AA_BB52-432F-9F3A-1938216F0FAC}",
-                            "{6EBE05AG-BB52-432F-9F3A-1938216F0FAC}",
-                            "6EBE05AA-BB52-432F-9F3A-1938216F0FAC}"})
+    for (const char* bad :
+         {"", "{}", "{6EBE05AA-BB52-432F-9F3A-1938216F0FA}",
+          "{6EBE05AA-BB52-432F-9F3A-1938216F0FACX", "{6EBE05AA_BB52-432F-9F3A-1938216F0FAC}",
+          "{6EBE05AG-BB52-432F-9F3A-1938216F0FAC}", "6EBE05AA-BB52-432F-9F3A-1938216F0FAC}"})
         EXPECT_FALSE(ParseGuid(bad).has_value()) << bad;
 }
 
@@ -47,7 +46,7 @@ TEST(HResult, ChecksAndTexts) {
 
 // An interface whose reference count the tests watch.
 class Counted final : public IUnknown {
-public:
+  public:
     HRESULT QueryInterface(const IID&, void**) override { return E_NOINTERFACE; }
     ULONG AddRef() override { return ++refs; }
     ULONG Release() override { return --refs; }

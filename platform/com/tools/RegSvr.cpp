@@ -69,8 +69,7 @@ int main(int argc, char** argv) {
     const char* entry = unregister ? "DllUnregisterServer" : "DllRegisterServer";
     auto fn = reinterpret_cast<DllRegisterServerFn>(dlsym(handle, entry));
     if (fn == nullptr) {
-        std::fprintf(stderr,
-                     "The module \"%s\" was loaded but the entry-point %s was not found.\n",
+        std::fprintf(stderr, "The module \"%s\" was loaded but the entry-point %s was not found.\n",
                      library.c_str(), entry);
         dlclose(handle);
         return 4;
