@@ -20,18 +20,18 @@ using TDateTime = double;
 // Raised when a text does not read as a date-time or a date part is out of
 // range. The message is the text shown to whoever catches it.
 class EConvertError : public std::runtime_error {
-public:
+  public:
     using std::runtime_error::runtime_error;
 };
 
 // The broken-down form of a date-time (local, no time zone of its own).
 struct DateTimeParts {
-    int Year = 1899;   // 1..9999
-    int Month = 12;    // 1..12
-    int Day = 30;      // 1..31
-    int Hour = 0;      // 0..23
-    int Minute = 0;    // 0..59
-    int Second = 0;    // 0..59
+    int Year = 1899;      // 1..9999
+    int Month = 12;       // 1..12
+    int Day = 30;         // 1..31
+    int Hour = 0;         // 0..23
+    int Minute = 0;       // 0..59
+    int Second = 0;       // 0..59
     int MilliSecond = 0;  // 0..999
 };
 

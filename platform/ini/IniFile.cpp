@@ -59,7 +59,8 @@ bool ReadLines(const std::string& FileName, std::vector<std::string>& Lines,
     }
     while (start < all.size()) {
         size_t nl = all.find('\n', start);
-        std::string line = all.substr(start, nl == std::string::npos ? std::string::npos : nl - start);
+        std::string line =
+            all.substr(start, nl == std::string::npos ? std::string::npos : nl - start);
         if (!line.empty() && line.back() == '\r') line.pop_back();
         Lines.push_back(std::move(line));
         if (nl == std::string::npos) break;
@@ -183,9 +184,12 @@ std::optional<int32_t> IniFile::ParseInteger(const std::string& Text) {
     for (; i < s.size(); ++i) {
         const unsigned char c = static_cast<unsigned char>(s[i]);
         int d;
-        if (std::isdigit(c)) d = c - '0';
-        else if (base == 16 && std::isxdigit(c)) d = std::tolower(c) - 'a' + 10;
-        else return std::nullopt;
+        if (std::isdigit(c))
+            d = c - '0';
+        else if (base == 16 && std::isxdigit(c))
+            d = std::tolower(c) - 'a' + 10;
+        else
+            return std::nullopt;
         v = v * base + d;
         if (v > 0xFFFFFFFFull) return std::nullopt;
     }

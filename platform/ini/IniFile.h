@@ -33,12 +33,12 @@
 namespace ostra {
 
 class EIniWriteError : public std::runtime_error {
-public:
+  public:
     using std::runtime_error::runtime_error;
 };
 
 class IniFile {
-public:
+  public:
     // Longest text value returned by ReadString.
     static constexpr std::size_t MaxValueLength = 2047;
 
@@ -54,8 +54,7 @@ public:
 
     // Writes one key (adding the section and key when missing).
     // Throws EIniWriteError("Unable to write to <path>").
-    void WriteString(const std::string& Section, const std::string& Key,
-                     const std::string& Value);
+    void WriteString(const std::string& Section, const std::string& Key, const std::string& Value);
     void WriteInteger(const std::string& Section, const std::string& Key, int32_t Value);
     void WriteBool(const std::string& Section, const std::string& Key, bool Value);
 
@@ -64,7 +63,7 @@ public:
     // text is not such a number or does not fit 32 bits.
     static std::optional<int32_t> ParseInteger(const std::string& Text);
 
-private:
+  private:
     // The raw (trimmed, unquoted) value when section and key exist.
     std::optional<std::string> Lookup(const std::string& Section, const std::string& Key) const;
 

@@ -14,13 +14,13 @@
 namespace ostra {
 
 class TcpClient {
-public:
+  public:
     TcpClient() = default;
     ~TcpClient();
     TcpClient(const TcpClient&) = delete;
     TcpClient& operator=(const TcpClient&) = delete;
 
-    std::string Host;   // name or dotted IPv4 address
+    std::string Host;  // name or dotted IPv4 address
     uint16_t Port = 0;
 
     // Resolves Host (IPv4) and connects, blocking until connected or failed.
@@ -33,7 +33,7 @@ public:
     // Closes the connection; nothing when not connected.
     void Disconnect();
 
-private:
+  private:
     int Fd_ = -1;
 };
 

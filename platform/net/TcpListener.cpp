@@ -117,8 +117,7 @@ TcpListener::~TcpListener() {
 }
 
 std::size_t TcpListener::ConnectionCount() const {
-    return (Shared_ ? Shared_->Running.load() : 0) +
-           (Lingering_ ? Lingering_->Running.load() : 0);
+    return (Shared_ ? Shared_->Running.load() : 0) + (Lingering_ ? Lingering_->Running.load() : 0);
 }
 
 void TcpListener::Start() {
@@ -194,8 +193,8 @@ void TcpListener::Stop(std::chrono::milliseconds Timeout) {
     while (s->Running.load() > 0) {
         const auto now = std::chrono::steady_clock::now();
         if (now >= deadline) break;
-        s->ThreadEnded.wait_for(lock, std::min<std::chrono::steady_clock::duration>(
-                                          StopPollInterval, deadline - now));
+        s->ThreadEnded.wait_for(
+            lock, std::min<std::chrono::steady_clock::duration>(StopPollInterval, deadline - now));
     }
     s->ReapLocked();
     if (!s->Entries.empty()) {

@@ -48,28 +48,28 @@ namespace ostra {
 
 // Every socket failure: a reset connection, a failed bind, a failed write.
 class ENetError : public std::runtime_error {
-public:
+  public:
     using std::runtime_error::runtime_error;
 };
 // The peer closed the connection (or it was closed from this side) while a
 // request was awaited or half-received.
 class EConnectionClosed : public ENetError {
-public:
+  public:
     using ENetError::ENetError;
 };
 // More than MaxRequestBytes arrived before the 0x00.
 class ERequestTooLong : public ENetError {
-public:
+  public:
     using ENetError::ENetError;
 };
 // Stop found connection threads still running when its wait ran out.
 class EStopTimeout : public ENetError {
-public:
+  public:
     using ENetError::ENetError;
 };
 
 class TcpConnection {
-public:
+  public:
     static constexpr std::size_t MaxRequestBytes = 16384;
 
     // Takes ownership of a connected stream socket (TCP, or a Unix socket
@@ -97,7 +97,7 @@ public:
     // "a.b.c.d:port" of the peer, empty when unknown.
     std::string PeerAddress() const;
 
-private:
+  private:
     int Fd_;
     std::atomic<bool> Closed_{false};
     std::string Pending_;  // bytes received after the last request's 0x00
@@ -107,7 +107,7 @@ private:
 // request and write at most one reply to the connection before returning.
 // Errors that leave HandleMessage abandon the request (no reply).
 class IMessageHandler {
-public:
+  public:
     virtual ~IMessageHandler() = default;
     virtual void HandleMessage(TcpConnection& Connection, const std::string& Request) = 0;
 };
@@ -126,7 +126,7 @@ void RunRequestStep(TcpConnection& Connection,
                     const std::function<bool()>& KeepOpen);
 
 class TcpListener {
-public:
+  public:
     using ConnectionStep = std::function<void(TcpConnection&)>;
     static constexpr int DefaultBacklog = 15;
     static constexpr std::chrono::milliseconds DefaultStopTimeout{5000};
@@ -169,7 +169,7 @@ public:
 
     struct Shared;  // state shared with the connection threads
 
-private:
+  private:
     uint16_t Port_ = 0;
     int Backlog_ = DefaultBacklog;
     bool ReuseAddress_ = false;

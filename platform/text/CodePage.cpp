@@ -4,8 +4,8 @@
 #include <langinfo.h>
 #include <locale.h>
 
-#include <cerrno>
 #include <cctype>
+#include <cerrno>
 #include <mutex>
 
 namespace ostra {
@@ -29,8 +29,8 @@ std::string LocaleCodeSet() {
     freelocale(loc);
     const std::string up = Upper(set);
     // The plain C/POSIX locale names ASCII; its text is taken as UTF-8.
-    if (up.empty() || up == "ANSI_X3.4-1968" || up == "ASCII" || up == "US-ASCII" ||
-        up == "UTF8" || up == "UTF-8")
+    if (up.empty() || up == "ANSI_X3.4-1968" || up == "ASCII" || up == "US-ASCII" || up == "UTF8" ||
+        up == "UTF-8")
         return "UTF-8";
     return set;
 }

@@ -20,7 +20,7 @@ namespace ostra {
 
 // Raised when bytes do not decode in the expected encoding.
 class EEncodingError : public std::runtime_error {
-public:
+  public:
     using std::runtime_error::runtime_error;
 };
 

@@ -19,20 +19,20 @@
 namespace ostra {
 
 class TBaseDoorlock {
-public:
+  public:
     virtual ~TBaseDoorlock() = default;
 
     // Slot order matters to nobody on Linux, but it is kept as declared.
-    virtual void ShowOptionForm() {}                    // slot 0
-    virtual bool OpenPort() { return false; }           // slot 1
-    virtual void Beep() {}                              // slot 2
-    virtual bool ClosePort() { return false; }          // slot 3
-    virtual bool WriteCard(std::string RegisterId,      // slot 4
+    virtual void ShowOptionForm() {}                // slot 0
+    virtual bool OpenPort() { return false; }       // slot 1
+    virtual void Beep() {}                          // slot 2
+    virtual bool ClosePort() { return false; }      // slot 3
+    virtual bool WriteCard(std::string RegisterId,  // slot 4
                            std::string BuildingCode, std::string FloorCode, std::string RoomNo,
                            std::string GuestName, TDateTime BeginDate, TDateTime BeginTime,
                            TDateTime EndDate, TDateTime EndTime, bool IsCopy, int64_t& CardNo);
-    virtual bool ReadCard(int64_t& CardNo);             // slot 5
-    virtual bool EraseCard() { return false; }          // slot 6
+    virtual bool ReadCard(int64_t& CardNo);     // slot 5
+    virtual bool EraseCard() { return false; }  // slot 6
 };
 
 // The lock object every handler, dialog and the auto-read thread reach the

@@ -1,8 +1,7 @@
 #include "service/core/DoorlockMessageHandlerUnit.h"
 
-#include <pugixml.hpp>
-
 #include <cctype>
+#include <pugixml.hpp>
 #include <stdexcept>
 
 #include "service/core/BaseDoorlockUnit.h"
@@ -103,8 +102,7 @@ std::string OperationOf(const pugi::xml_node& Root) {
         const char* name = a.name();
         const char* want = "type";
         size_t k = 0;
-        while (name[k] && want[k] &&
-               std::tolower(static_cast<unsigned char>(name[k])) == want[k])
+        while (name[k] && want[k] && std::tolower(static_cast<unsigned char>(name[k])) == want[k])
             ++k;
         if (name[k] || want[k]) continue;
         std::string v = a.value();

@@ -46,7 +46,7 @@ struct TResponse {
 }  // namespace DoorlockMessageHandlerUnit
 
 class TDoorlockMessageHandler : public IMessageHandler {
-public:
+  public:
     TDoorlockMessageHandler() = default;
 
     // Logs the request, parses it, runs the operation, replies, logs the

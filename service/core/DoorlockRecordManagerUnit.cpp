@@ -13,13 +13,13 @@ namespace {
 
 // A database failure; its message is the database's own.
 class EDatabaseError : public std::runtime_error {
-public:
+  public:
     using std::runtime_error::runtime_error;
 };
 
 // One prepared statement, finalised on every path.
 class Statement {
-public:
+  public:
     Statement(sqlite3* Db, const char* Sql) : Db_(Db) {
         if (sqlite3_prepare_v2(Db, Sql, -1, &Stmt_, nullptr) != SQLITE_OK) {
             const std::string message = sqlite3_errmsg(Db);
@@ -64,7 +64,7 @@ public:
         throw EDatabaseError(std::string("no such column: ") + Column);
     }
 
-private:
+  private:
     int Index(const char* Name) {
         const int i = sqlite3_bind_parameter_index(Stmt_, Name);
         if (i == 0) throw EDatabaseError(std::string("no such parameter: ") + Name);
@@ -195,11 +195,12 @@ void TDoorlockRecordManager::InsertIssueCardRecord(
     std::lock_guard<std::mutex> g(Lock_);
     Trapped([&] {
         if (!Db_) throw EDatabaseError(OpenError_);
-        Statement q(Db_,
-                    "insert into T_IssueCardRecord(RegisterId, CardNo, RoomNo, CardType, "
-                    "LastCheckInTime, CheckInTime, CheckOutTime, IsCopy, GuestName, OpratingTime)\r\n"
-                    " Values(:RegisterId, :CardNo, :RoomNo, :CardType, :LastCheckInTime, "
-                    ":CheckInTime, :CheckOutTime, :IsCopy, :GuestName, :OpratingTime)");
+        Statement q(
+            Db_,
+            "insert into T_IssueCardRecord(RegisterId, CardNo, RoomNo, CardType, "
+            "LastCheckInTime, CheckInTime, CheckOutTime, IsCopy, GuestName, OpratingTime)\r\n"
+            " Values(:RegisterId, :CardNo, :RoomNo, :CardType, :LastCheckInTime, "
+            ":CheckInTime, :CheckOutTime, :IsCopy, :GuestName, :OpratingTime)");
         q.Text(":RegisterId", RegisterId);
         q.Text(":CardNo", CardNo);
         q.Text(":RoomNo", RoomNo);

@@ -27,7 +27,7 @@ struct sqlite3;
 namespace ostra {
 
 class TDoorlockRecordManager {
-public:
+  public:
     TDoorlockRecordManager();  // opens nothing
     virtual ~TDoorlockRecordManager();
     TDoorlockRecordManager(const TDoorlockRecordManager&) = delete;
@@ -56,7 +56,7 @@ public:
                                        TDateTime CheckOutTime, bool IsCopy,
                                        const std::string& GuestName, TDateTime OpratingTime);
 
-private:
+  private:
     // Without the lock held.
     void InsertRoomLocked(const std::string& RoomNo, TDateTime LastCheckInTime);
 

@@ -27,12 +27,12 @@ namespace ostra {
 
 // An input/output error while opening, writing or closing a log file.
 class ELogIoError : public std::runtime_error {
-public:
+  public:
     using std::runtime_error::runtime_error;
 };
 
 class LogWriter {
-public:
+  public:
     enum class IoErrors { Swallow, Raise };
 
     // Empty Enabled means always enabled.
@@ -47,7 +47,7 @@ public:
     // With IoErrors::Raise an I/O error throws ELogIoError.
     virtual void Write(std::string_view Text);
 
-private:
+  private:
     const std::string FileName_;
     const std::function<bool()> Enabled_;
     const IoErrors OnIoError_;
@@ -56,7 +56,7 @@ private:
 // The service's log file. Writes only while SysOption->WriteLog is set (or
 // while SysOption is unset, as its default is on); I/O errors are swallowed.
 class TLogFile : public LogWriter {
-public:
+  public:
     explicit TLogFile(std::string FileName);  // keeps the path, touches no file
 };
 

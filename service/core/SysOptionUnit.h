@@ -20,7 +20,7 @@
 namespace ostra {
 
 class TSysOption {
-public:
+  public:
     explicit TSysOption(std::string FileName);  // keeps the path, reads nothing
     virtual ~TSysOption() = default;
 

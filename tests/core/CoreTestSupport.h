@@ -5,6 +5,7 @@
 
 #include <arpa/inet.h>
 #include <netinet/in.h>
+#include <sqlite3.h>
 #include <sys/socket.h>
 #include <sys/time.h>
 #include <unistd.h>
@@ -18,8 +19,6 @@
 #include <string>
 #include <vector>
 
-#include <sqlite3.h>
-
 #include "platform/datetime/DateTime.h"
 #include "platform/net/TcpListener.h"
 #include "service/core/BaseDoorlockUnit.h"
@@ -31,7 +30,7 @@
 namespace ostra::test {
 
 class TempDir {
-public:
+  public:
     TempDir() {
         std::string tmpl = (std::filesystem::temp_directory_path() / "ostra-core-XXXXXX").string();
         Path_ = ::mkdtemp(tmpl.data());
@@ -44,7 +43,7 @@ public:
     const std::string& Path() const { return Path_; }
     std::string operator/(const std::string& Name) const { return Path_ + Name; }
 
-private:
+  private:
     std::string Path_;
 };
 
@@ -86,9 +85,8 @@ inline std::vector<std::string> LogEntries(const std::string& Path) {
 // Installs fresh settings, a log in a temporary folder, optionally a record
 // database and a lock, for the length of one test; puts the old ones back.
 class ServiceGlobals {
-public:
-    ServiceGlobals()
-        : Option(Dir / "Option.ini"), Log(Dir / "test.LOG") {
+  public:
+    ServiceGlobals() : Option(Dir / "Option.ini"), Log(Dir / "test.LOG") {
         OldOption_ = SetSysOption(&Option);
         OldLog_ = SetLogFile(&Log);
         OldRecords_ = SetRecordManager(nullptr);
@@ -108,7 +106,7 @@ public:
     TSysOption Option;
     TLogFile Log;
 
-private:
+  private:
     TSysOption* OldOption_;
     LogWriter* OldLog_;
     TDoorlockRecordManager* OldRecords_;
@@ -117,7 +115,7 @@ private:
 
 // A lock that succeeds and remembers what it was asked.
 class TestLock : public TBaseDoorlock {
-public:
+  public:
     struct Issue {
         std::string RegisterId, BuildingCode, FloorCode, RoomNo, GuestName;
         TDateTime BeginDate = 0, BeginTime = 0, EndDate = 0, EndTime = 0;
@@ -149,7 +147,7 @@ public:
 // A blocking loopback client with a generous receive guard, so a fault that
 // leaves a connection open fails the test instead of hanging it.
 class Client {
-public:
+  public:
     explicit Client(uint16_t Port) {
         Fd_ = ::socket(AF_INET, SOCK_STREAM, 0);
         timeval tv{30, 0};
@@ -207,7 +205,7 @@ public:
     int Fd() const { return Fd_; }
     bool ClosedSeen = false;
 
-private:
+  private:
     int Fd_ = -1;
     bool Connected_ = false;
     std::string Buffer_;
@@ -249,7 +247,7 @@ inline std::string Query(const std::string& Path, const std::string& Sql) {
 // A connection over a Unix socket pair: the handler writes to Connection,
 // the test reads what arrived at the peer.
 class PairedConnection {
-public:
+  public:
     PairedConnection() {
         int fds[2];
         ::socketpair(AF_UNIX, SOCK_STREAM, 0, fds);
@@ -264,7 +262,8 @@ public:
         std::string out;
         char buf[4096];
         ssize_t n;
-        while ((n = ::recv(Peer_, buf, sizeof buf, MSG_DONTWAIT)) > 0) out.append(buf, static_cast<size_t>(n));
+        while ((n = ::recv(Peer_, buf, sizeof buf, MSG_DONTWAIT)) > 0)
+            out.append(buf, static_cast<size_t>(n));
         return out;
     }
     void ClosePeer() {
@@ -273,7 +272,7 @@ public:
     }
     std::unique_ptr<TcpConnection> Connection;
 
-private:
+  private:
     int Peer_ = -1;
 };
 

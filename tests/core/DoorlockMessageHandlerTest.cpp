@@ -1,4 +1,5 @@
 #include <gtest/gtest.h>
+
 #include <pugixml.hpp>
 
 #include "service/core/DoorlockMessageHandlerUnit.h"
@@ -19,8 +20,9 @@ std::string Reply(const std::string& Code, const std::string& Message, const std
 
 // An IssueCard request; Extra goes after child 10.
 std::string Issue(const std::string& IsCopy = "0", const std::string& Extra = "",
-                  const std::string& CheckIn = "<CheckInDate>2008-05-01</CheckInDate>"
-                                               "<CheckInTime>14:00:00</CheckInTime>") {
+                  const std::string& CheckIn =
+                      "<CheckInDate>2008-05-01</CheckInDate>"
+                      "<CheckInTime>14:00:00</CheckInTime>") {
     return "<DoorRequest type=\"IssueCard\"><RequestID>1</RequestID><RegisterId>R1</RegisterId>"
            "<BuildingCode>01</BuildingCode><FloorCode>02</FloorCode><RoomNo>101</RoomNo>"
            "<GuestName>Zhang</GuestName>" +
@@ -31,7 +33,7 @@ std::string Issue(const std::string& IsCopy = "0", const std::string& Extra = ""
 }
 
 class HandlerTest : public ::testing::Test {
-protected:
+  protected:
     // Runs one request; the bytes that reached the client.
     std::string Handle(const std::string& Request) {
         TDoorlockMessageHandler handler;
@@ -210,8 +212,9 @@ TEST_F(HandlerTest, MalformedRequestsGetNoReply) {
     EXPECT_TRUE(Abandoned(badDate));
     EXPECT_TRUE(KeepClientConnection);  // children after the bad one are not read
     EXPECT_TRUE(Abandoned(Issue("0", "", "<CheckInDate>2008-05-01</CheckInDate>")));
-    EXPECT_TRUE(Abandoned("<r type='IssueCard'><a/><b/><c/><d/><e/><f/>"
-                          "<g>2008-05-01</g><h>14:00:00</h><i>2008-05-03</i><j>12:00:00</j></r>"));
+    EXPECT_TRUE(
+        Abandoned("<r type='IssueCard'><a/><b/><c/><d/><e/><f/>"
+                  "<g>2008-05-01</g><h>14:00:00</h><i>2008-05-03</i><j>12:00:00</j></r>"));
     EXPECT_TRUE(Abandoned("<r type='ReadCard'>"));
     EXPECT_TRUE(Abandoned("not xml"));
     EXPECT_TRUE(Abandoned(""));
@@ -257,7 +260,7 @@ TEST_F(HandlerTest, FailedSendIsLoggedAndTheRequestFinishes) {
 }
 
 class HandlerWithRecordsTest : public HandlerTest {
-protected:
+  protected:
     void SetUp() override {
         test::MakeClientMdb(G.Dir / "Client.mdb");
         Records.Open(G.Dir / "Client.mdb");
@@ -307,9 +310,10 @@ TEST_F(HandlerWithRecordsTest, IssueRecordIsKeptWhetherOrNotTheCardWasWritten) {
     Handle(Issue("0"));
     Doorlock = &BaseLock;
     Handle(Issue("1"));
-    EXPECT_EQ(test::Query(Db(), "select RegisterId || ',' || CardNo || ',' || RoomNo || ',' || "
-                                "CardType || ',' || IsCopy || ',' || GuestName from "
-                                "T_IssueCardRecord order by ID"),
+    EXPECT_EQ(test::Query(Db(),
+                          "select RegisterId || ',' || CardNo || ',' || RoomNo || ',' || "
+                          "CardType || ',' || IsCopy || ',' || GuestName from "
+                          "T_IssueCardRecord order by ID"),
               "R1,1234,0102101,1,0,Zhang|R1,0,0102101,1,1,Zhang");
     const double checkIn = IncMinute(EncodeDateTime({2008, 5, 1, 14, 0, 0, 0}), -30);
     EXPECT_NEAR(std::stod(test::Query(Db(), "select CheckInTime from T_IssueCardRecord limit 1")),

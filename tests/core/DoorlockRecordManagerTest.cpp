@@ -12,7 +12,7 @@ using test::Query;
 using test::ServiceGlobals;
 
 class RecordDbTest : public ::testing::Test {
-protected:
+  protected:
     void SetUp() override {
         test::MakeClientMdb(Db());
         Records.Open(Db());
@@ -61,9 +61,10 @@ TEST_F(RecordDbTest, QuotedRoomKeysAreFoundLikeAnyOther) {
 
 TEST_F(RecordDbTest, IssueRecords) {
     Records.InsertIssueCardRecord("R1", "0", "0102101", 1, 1.25, 2.5, 3.75, true, "张三", 4.0);
-    EXPECT_EQ(Query(Db(), "select RegisterId, CardNo, RoomNo, CardType, LastCheckInTime, "
-                          "CheckInTime, CheckOutTime, IsCopy, GuestName, OpratingTime from "
-                          "T_IssueCardRecord"),
+    EXPECT_EQ(Query(Db(),
+                    "select RegisterId, CardNo, RoomNo, CardType, LastCheckInTime, "
+                    "CheckInTime, CheckOutTime, IsCopy, GuestName, OpratingTime from "
+                    "T_IssueCardRecord"),
               "R1,0,0102101,1,1.25,2.5,3.75,1,张三,4.0");
     EXPECT_TRUE(G.Entries().empty());
 }
@@ -111,8 +112,8 @@ TEST_F(RecordDbTest, ConcurrentOperationsNeverOverlap) {
             const std::string room = "room" + std::to_string(t);
             for (int i = 0; i < PerThread; ++i) {
                 Records.UpdateLastCheckInTime(room, i + 1);
-                Records.InsertIssueCardRecord("R", std::to_string(i), room, 1, 0, 0, 0, false,
-                                              "", 0);
+                Records.InsertIssueCardRecord("R", std::to_string(i), room, 1, 0, 0, 0, false, "",
+                                              0);
                 EXPECT_EQ(Records.GetLastCheckInTime(room), i + 1);
             }
         });

@@ -20,8 +20,8 @@ TEST(IniFile, ReadsIntegerForms) {
     EXPECT_EQ(IniFile::ParseInteger("+7"), 7);
     EXPECT_EQ(IniFile::ParseInteger("-2147483648"), INT32_MIN);
     EXPECT_EQ(IniFile::ParseInteger("$FFFFFFFF"), -1);
-    for (const char* bad : {"", "abc", "0x", "$", "12a", "1.5", "true", "2147483648", "0x1FFFFFFFF",
-                            "- 1"})
+    for (const char* bad :
+         {"", "abc", "0x", "$", "12a", "1.5", "true", "2147483648", "0x1FFFFFFFF", "- 1"})
         EXPECT_FALSE(IniFile::ParseInteger(bad).has_value()) << bad;
 }
 
@@ -92,7 +92,8 @@ TEST(IniFile, FailedWriteNamesTheFile) {
         ini.WriteString("S", "K", "v");
         FAIL();
     } catch (const EIniWriteError& e) {
-        EXPECT_EQ(std::string(e.what()), "Unable to write to " + (dir / "missing-folder/Option.ini"));
+        EXPECT_EQ(std::string(e.what()),
+                  "Unable to write to " + (dir / "missing-folder/Option.ini"));
     }
 }
 
@@ -140,7 +141,8 @@ TEST(SysOption, LoadsStoredValues) {
 
 TEST(SysOption, SaveWritesAllFourteenKeysInOrder) {
     TempDir dir;
-    WriteFile(dir / "Option.ini", "[SysOption]\r\nPolicePortNo=7001\r\n[DoorlockOption]\r\nPort=4\r\n");
+    WriteFile(dir / "Option.ini",
+              "[SysOption]\r\nPolicePortNo=7001\r\n[DoorlockOption]\r\nPort=4\r\n");
     TSysOption o(dir / "Option.ini");
     o.Load();
     o.Password = "neu";

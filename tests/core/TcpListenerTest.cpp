@@ -41,10 +41,18 @@ std::string ReadCardOfSize(size_t Size) {
 }
 
 class ListenerTest : public ::testing::Test {
-protected:
+  protected:
     void SetUp() override {
         Listener.SetPort(0);
-        Listener.SetOnExecute([](TcpConnection& c) {
+        Listener.SetOnExecute([this](TcpConnection& c) {
+            struct Count {
+                ListenerTest* T;
+                ~Count() {
+                    std::lock_guard<std::mutex> l(T->StepMu);
+                    ++T->StepsDone;
+                    T->StepCv.notify_all();
+                }
+            } count{this};
             RunRequestStep(
                 c, [] { return std::make_unique<TDoorlockMessageHandler>(); },
                 [] { return KeepClientConnection.load(); });
@@ -54,6 +62,16 @@ protected:
     }
     void TearDown() override { Listener.Stop(); }
 
+    // Waits until N runs of the connection step have finished, each having
+    // decided whether its connection stays open.
+    void WaitSteps(int N) {
+        std::unique_lock<std::mutex> l(StepMu);
+        StepCv.wait(l, [&] { return StepsDone >= N; });
+    }
+
+    std::mutex StepMu;
+    std::condition_variable StepCv;
+    int StepsDone = 0;
     ServiceGlobals G;
     TestLock Lock;
     TBaseDoorlock BaseLock;
@@ -129,11 +147,13 @@ TEST_F(ListenerTest, KeepFlagKeepsEveryConnectionOpen) {
     c.Send(Issue("1") + '\0' + ReadCard + '\0');
     EXPECT_EQ(c.ReadReply(), Reply("200", "发卡成功", "1234"));
     EXPECT_EQ(c.ReadReply(), Reply("200", "读卡成功", "1234"));
+    WaitSteps(2);
 
     // Another connection is kept as well while the flag is set ...
     Client other(Port);
     other.Send(ReadCard + '\0');
     EXPECT_EQ(other.ReadReply(), Reply("200", "读卡成功", "1234"));
+    WaitSteps(3);
 
     // ... until an IssueCard anywhere clears it: each closes after its next reply.
     c.Send(Issue("0") + '\0');
