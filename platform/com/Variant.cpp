@@ -225,8 +225,15 @@ Variant Variant::Deref() const {
             return Bool(*pbool());
         case VT_BSTR:
             return Str(*pstr());
-        case VT_VARIANT:
-            return pvar()->Deref();
+        case VT_VARIANT: {
+            // Follow a chain of references, but not round a loop.
+            const Variant* v = pvar();
+            for (int hops = 0; v->vt_ == (VT_BYREF | VT_VARIANT); ++hops) {
+                if (hops == 16 || v->ref_ == nullptr) return Variant::Error(E_POINTER);
+                v = v->pvar();
+            }
+            return v->Deref();
+        }
         default:
             return Variant::Error(DISP_E_BADVARTYPE);
     }

@@ -83,6 +83,15 @@ TEST(Variant, ByReferenceSeesCallerStorage) {
     Variant rv = Variant::Ref(&inner);
     EXPECT_EQ(rv.Deref().i2(), 7);
     EXPECT_THROW(r.i4(), std::logic_error);
+
+    // A reference loop or a reference to nothing is an error, not a crash.
+    Variant loop;
+    loop = Variant::Ref(&loop);
+    HRESULT hr = VariantChangeType(&inner, loop, 0, VT_I4);
+    EXPECT_EQ(hr, E_POINTER);
+    EXPECT_EQ(
+        VariantChangeType(&inner, Variant::Ref(static_cast<std::int32_t*>(nullptr)), 0, VT_I4),
+        E_POINTER);
 }
 
 Variant Change(const Variant& v, VARTYPE vt, HRESULT* hr) {
