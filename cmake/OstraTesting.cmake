@@ -13,8 +13,16 @@ function(ostra_add_test)
   add_executable(${T_NAME} ${T_SOURCES})
   target_link_libraries(${T_NAME} PRIVATE ${T_LIBS} GTest::gtest GTest::gtest_main GTest::gmock Threads::Threads)
   target_include_directories(${T_NAME} PRIVATE ${PROJECT_SOURCE_DIR})
-  gtest_discover_tests(${T_NAME}
-    DISCOVERY_MODE PRE_TEST
-    PROPERTIES LABELS "${T_LABELS}" TIMEOUT ${T_TIMEOUT}
-               ENVIRONMENT "QT_QPA_PLATFORM=offscreen;OSTRA_SOURCE_DIR=${PROJECT_SOURCE_DIR};OSTRA_BIN_DIR=${CMAKE_BINARY_DIR}/bin")
+  # Test cases run through env(1) so each gets the environment below; a list
+  # in the ENVIRONMENT property would not survive test discovery intact.
+  set_target_properties(${T_NAME} PROPERTIES CROSSCOMPILING_EMULATOR
+    "/usr/bin/env;QT_QPA_PLATFORM=offscreen;OSTRA_SOURCE_DIR=${PROJECT_SOURCE_DIR};OSTRA_BIN_DIR=${CMAKE_BINARY_DIR}/bin")
+  set(_props TIMEOUT ${T_TIMEOUT})
+  if(T_LABELS)
+    # One label string: ctest -L matches labels as regular expressions, so
+    # "db+concurrency" is found by -L db and by -L concurrency alike.
+    list(JOIN T_LABELS "+" _labels)
+    list(APPEND _props LABELS "${_labels}")
+  endif()
+  gtest_discover_tests(${T_NAME} DISCOVERY_MODE PRE_TEST PROPERTIES ${_props})
 endfunction()
