@@ -9,10 +9,14 @@ TApplication* Application = nullptr;
 QString TApplication::Title() const { return Host_ ? ApplicationTitle() : OwnTitle_; }
 
 void TApplication::SetTitle(const QString& Title) {
-    if (Host_)
-        SetApplicationTitle(Title);
-    else
+    if (Host_) {
+        // The host keeps the title after the library is unloaded: hand it a
+        // copy of its own, never text that lives in the library's image
+        // (a QStringLiteral).
+        SetApplicationTitle(QString(Title.constData(), Title.size()));
+    } else {
         OwnTitle_ = Title;
+    }
 }
 
 }  // namespace ostra::kestrane

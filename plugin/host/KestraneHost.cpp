@@ -1,7 +1,7 @@
 // KestraneHost: a small host program for the Kestrane library.
 //
 //   KestraneHost [--library NAME] [--nil-lock] [--write-fails] [--read-fails]
-//                [--erase-fails] [--commands]
+//                [--erase-fails] [--block-write] [--commands]
 //
 // Without --commands it loads the library, calls ShowMainAppWin once with its
 // Qt application and its lock object (none with --nil-lock), unloads the
@@ -17,7 +17,8 @@
 //   app              -> "app same|other"  (is the host's QApplication current)
 //   unload           dlclose the library   -> "unloaded yes|no"
 //   ping             -> "pong"
-//   quit             end the program
+//   release          let a WriteCard held by --block-write return
+//   quit             end the program (so does the end of the input)
 // Every message box that opens is reported ("msgbox <text>") and
 // dismissed; every password prompt answered is reported ("password <P>").
 #include <dlfcn.h>
@@ -98,7 +99,10 @@ private:
                 Pending.append(buffer, static_cast<size_t>(n));
                 continue;
             }
-            if (n == 0) Input->setEnabled(false);  // end of input
+            if (n == 0) {  // end of input: quit once the commands before it are done
+                Input->setEnabled(false);
+                Pending += "\nquit\n";
+            }
             break;
         }
         for (size_t eol; (eol = Pending.find('\n')) != std::string::npos;) {
@@ -133,6 +137,8 @@ private:
             Say(QCoreApplication::instance() == &App ? "app same" : "app other");
         } else if (verb == "unload") {
             Unload();
+        } else if (verb == "release") {
+            ReleaseWrites();
         } else if (verb == "ping") {
             Say("pong");
         } else if (verb == "quit") {
@@ -215,6 +221,8 @@ int main(int argc, char** argv) {
             answers.ReadOk = false;
         else if (a == "--erase-fails")
             answers.EraseOk = false;
+        else if (a == "--block-write")
+            answers.BlockWrite = true;
         else if (a == "--commands")
             commands = true;
     }

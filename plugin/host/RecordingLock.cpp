@@ -1,5 +1,6 @@
 #include "plugin/host/RecordingLock.h"
 
+#include <condition_variable>
 #include <cstdio>
 #include <mutex>
 
@@ -9,6 +10,10 @@ namespace ostra::host {
 namespace {
 
 std::mutex OutputLock;
+
+std::mutex ReleaseLock;
+std::condition_variable ReleaseSignal;
+bool Released = false;
 
 std::string Stamp(kestrane::TDateTime Value) {
     return FormatDateTime("yyyy-mm-dd hh:nn:ss", Value);
@@ -21,6 +26,14 @@ void Say(const std::string& Line) {
     std::fwrite(Line.data(), 1, Line.size(), stdout);
     std::fputc('\n', stdout);
     std::fflush(stdout);
+}
+
+void ReleaseWrites() {
+    {
+        std::lock_guard<std::mutex> guard(ReleaseLock);
+        Released = true;
+    }
+    ReleaseSignal.notify_all();
 }
 
 void TRecordingLock::ShowOptionForm() { Say("lock ShowOptionForm"); }
@@ -45,6 +58,11 @@ bool TRecordingLock::WriteCard(std::string RegisterId, std::string BuildingCode,
     Say("lock WriteCard|" + RegisterId + "|" + BuildingCode + "|" + FloorCode + "|" + RoomNo +
         "|" + GuestName + "|" + Stamp(BeginDate) + "|" + Stamp(BeginTime) + "|" +
         Stamp(EndDate) + "|" + Stamp(EndTime));
+    if (Answers.BlockWrite) {
+        std::unique_lock<std::mutex> guard(ReleaseLock);
+        ReleaseSignal.wait(guard, [] { return Released; });
+        Say("lock WriteCard released");
+    }
     if (Answers.WriteCardNo) CardNo = Answers.WriteCardNo;
     return Answers.WriteOk;
 }

@@ -20,7 +20,11 @@ struct TLockAnswers {
     bool ReadOk = true;
     int64_t ReadCardNo = 4321;   // written also when the read fails, if not 0
     bool EraseOk = true;
+    bool BlockWrite = false;     // WriteCard waits for ReleaseWrites
 };
+
+// Lets every WriteCard that waits (and every later one) return.
+void ReleaseWrites();
 
 class TRecordingLock final : public kestrane::TBaseDoorlock {
 public:
