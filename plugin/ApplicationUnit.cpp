@@ -6,7 +6,9 @@ namespace ostra::kestrane {
 
 TApplication* Application = nullptr;
 
-QString TApplication::Title() const { return Host_ ? ApplicationTitle() : OwnTitle_; }
+QString TApplication::Title() const {
+    return Host_ ? ApplicationTitle() : OwnTitle_;
+}
 
 void TApplication::SetTitle(const QString& Title) {
     if (Host_) {

@@ -24,7 +24,7 @@ class QApplication;
 namespace ostra::kestrane {
 
 class TApplication {
-public:
+  public:
     // Host null: the library's own application object.
     explicit TApplication(QApplication* Host = nullptr) : Host_(Host) {}
 
@@ -34,7 +34,7 @@ public:
     QString Title() const;
     void SetTitle(const QString& Title);
 
-private:
+  private:
     QApplication* Host_;
     QString OwnTitle_;
 };

@@ -1,7 +1,5 @@
 // The library's entry: its modules' start and end at load and unload, and
 // the one export ShowMainAppWin (contract in plugin/Kestrane.h).
-#include "plugin/Kestrane.h"
-
 #include <QApplication>
 #include <QThread>
 #include <exception>
@@ -9,6 +7,7 @@
 #include "platform/datetime/DateTime.h"
 #include "plugin/ApplicationUnit.h"
 #include "plugin/DoorlockGlobal.h"
+#include "plugin/Kestrane.h"
 #include "plugin/LibraryPin.h"
 #include "plugin/LogFileUnit.h"
 #include "plugin/MainForm.h"
@@ -25,7 +24,7 @@ TApplication HostApplication;
 
 // Load and unload of the library, in module order.
 class TLibraryModules {
-public:
+  public:
     TLibraryModules() {
         const std::string directory = ExecutableDirectory();
         // The settings, then the log named by the day of loading.
@@ -56,7 +55,7 @@ public:
     TLibraryModules(const TLibraryModules&) = delete;
     TLibraryModules& operator=(const TLibraryModules&) = delete;
 
-private:
+  private:
     TApplication* Own = nullptr;
     TApplication* Saved = nullptr;
 };

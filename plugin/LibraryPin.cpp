@@ -19,6 +19,8 @@ bool PinLibrary() {
     return self != nullptr;
 }
 
-bool LibraryPinned() { return Pinned; }
+bool LibraryPinned() {
+    return Pinned;
+}
 
 }  // namespace ostra::kestrane

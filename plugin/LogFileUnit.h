@@ -16,7 +16,7 @@
 namespace ostra::kestrane {
 
 class TLogFile : public LogWriter {
-public:
+  public:
     // Keeps the name; touches no file.
     explicit TLogFile(std::string FileName);
 };

@@ -31,12 +31,12 @@ const QString DoorlockTitle = QStringLiteral("澄枫Zelt门锁接口");
 
 // The password dialogs read and save the library's own settings.
 class TSysOptionsPasswords final : public IPasswordStore {
-public:
+  public:
     std::string Password() const override { return Options().Password; }
     void SetPassword(const std::string& Value) override { Options().Password = Value; }
     void Save() override { Options().Save(); }
 
-private:
+  private:
     static TSysOptions& Options() {
         if (!SysOptions) throw std::runtime_error("The library's settings are not loaded");
         return *SysOptions;
@@ -53,14 +53,12 @@ TfrmMain::TfrmMain() : ui(std::make_unique<Ui::TfrmMain>()) {
     // Closing the library's window must not end the host's application.
     setAttribute(Qt::WA_QuitOnClose, false);
     setCentralWidget(ui->mmo);
-    ui->ToolBar1->setIconSize(QSize(25, 25));
     ui->ToolBar1->setToolButtonStyle(Qt::ToolButtonIconOnly);
     AssignActionImages(this);
 
     OnEvent(ui->actExit, &QAction::triggered, this, &TfrmMain::actExitExecute);
     OnEvent(ui->actOption, &QAction::triggered, this, &TfrmMain::actOptionExecute);
-    OnEvent(ui->actChangePassword, &QAction::triggered, this,
-            &TfrmMain::actChangePasswordExecute);
+    OnEvent(ui->actChangePassword, &QAction::triggered, this, &TfrmMain::actChangePasswordExecute);
     OnEvent(ui->actAbout, &QAction::triggered, this, &TfrmMain::actAboutExecute);
     OnEvent(ui->mnuTest, &QAction::triggered, this, &TfrmMain::mnuTestClick);
 
@@ -73,7 +71,9 @@ TfrmMain::TfrmMain() : ui(std::make_unique<Ui::TfrmMain>()) {
     Guarded(this, [this] { FormCreate(); });
 }
 
-TfrmMain::~TfrmMain() { Guarded(this, [this] { FormDestroy(); }); }
+TfrmMain::~TfrmMain() {
+    Guarded(this, [this] { FormDestroy(); });
+}
 
 void TfrmMain::FormCreate() {
     if (Application) Application->SetTitle(DoorlockTitle);
@@ -81,9 +81,13 @@ void TfrmMain::FormCreate() {
     StartServer();
 }
 
-void TfrmMain::FormDestroy() { StopServer(); }
+void TfrmMain::FormDestroy() {
+    StopServer();
+}
 
-QPlainTextEdit* TfrmMain::Memo() const { return ui->mmo; }
+QPlainTextEdit* TfrmMain::Memo() const {
+    return ui->mmo;
+}
 
 void TfrmMain::ShowModal() {
     setWindowModality(Qt::ApplicationModal);
@@ -108,14 +112,12 @@ void TfrmMain::closeEvent(QCloseEvent* Event) {
 
 void TfrmMain::StartServer() {
     const int32_t port = SysOptions ? SysOptions->PortNo : TSysOptions::DefaultPortNo;
-    if (port < 0 || port > 65535)
-        throw ENetError("Invalid port number " + std::to_string(port));
+    if (port < 0 || port > 65535) throw ENetError("Invalid port number " + std::to_string(port));
     TCPServer.SetPort(static_cast<uint16_t>(port));
     TCPServer.SetBacklog(ListenBacklog);
     TCPServer.SetReuseAddress(true);
-    TCPServer.SetOnExecute([memo = ui->mmo](TcpConnection& Connection) {
-        TCPServerExecute(Connection, memo);
-    });
+    TCPServer.SetOnExecute(
+        [memo = ui->mmo](TcpConnection& Connection) { TCPServerExecute(Connection, memo); });
     TCPServer.Start();
     ui->mmo->appendPlainText(QStringLiteral("门锁接口监听服务器已经启动..."));
 }
@@ -136,7 +138,9 @@ void TfrmMain::TCPServerExecute(TcpConnection& Connection, QPlainTextEdit* Memo)
     ServeConnection(Connection, Memo);
 }
 
-void TfrmMain::actExitExecute() { close(); }
+void TfrmMain::actExitExecute() {
+    close();
+}
 
 void TfrmMain::actOptionExecute() {
     if (!CheckPassword(Passwords, this)) return;
@@ -147,8 +151,12 @@ void TfrmMain::actChangePasswordExecute() {
     if (CheckPassword(Passwords, this)) ShowChangePasswordForm(Passwords, this);
 }
 
-void TfrmMain::actAboutExecute() { ShowAboutForm(1); }
+void TfrmMain::actAboutExecute() {
+    ShowAboutForm(1);
+}
 
-void TfrmMain::mnuTestClick() { ShowTestForm(); }
+void TfrmMain::mnuTestClick() {
+    ShowTestForm();
+}
 
 }  // namespace ostra::kestrane

@@ -29,7 +29,7 @@ namespace ostra::kestrane {
 
 class TfrmMain : public QMainWindow {
     Q_OBJECT
-public:
+  public:
     static constexpr int ListenBacklog = 10;
 
     // FormCreate: the application's title and the caption, then StartServer;
@@ -59,11 +59,11 @@ public:
     // The listener (tests read its state and port).
     const TcpListener& Listener() const { return TCPServer; }
 
-protected:
+  protected:
     // FormCloseQuery: every way of closing asks for the administrator password.
     void closeEvent(QCloseEvent* Event) override;
 
-private:
+  private:
     void FormCreate();
     void FormDestroy();
 

@@ -1,8 +1,7 @@
 #include "plugin/MessageHandlerUnit.h"
 
-#include <pugixml.hpp>
-
 #include <memory>
+#include <pugixml.hpp>
 #include <stdexcept>
 
 #include "plugin/DoorlockGlobal.h"
@@ -19,7 +18,9 @@ void Log(const std::string& Text) {
     if (LogFile) LogFile->Write(Text);
 }
 
-int32_t DelayMinutes() { return SysOptions ? SysOptions->DelayMinutes : 0; }
+int32_t DelayMinutes() {
+    return SysOptions ? SysOptions->DelayMinutes : 0;
+}
 
 }  // namespace
 
@@ -30,11 +31,11 @@ void TMessageHandler::HandleMessage(TcpConnection& Connection, const std::string
 
     pugi::xml_document document;
     MessageHandlerUnit::TResponse response;
-    const pugi::xml_parse_result parsed = document.load_buffer(
-        Request.data(), Request.size(),
-        pugi::parse_default | pugi::parse_comments | pugi::parse_pi | pugi::parse_declaration |
-            pugi::parse_doctype,
-        pugi::encoding_utf8);
+    const pugi::xml_parse_result parsed =
+        document.load_buffer(Request.data(), Request.size(),
+                             pugi::parse_default | pugi::parse_comments | pugi::parse_pi |
+                                 pugi::parse_declaration | pugi::parse_doctype,
+                             pugi::encoding_utf8);
     if (!parsed) throw std::runtime_error(parsed.description());
     const pugi::xml_node root = document.document_element();
     if (!root) throw std::runtime_error("The request has no root element");
@@ -86,8 +87,8 @@ bool TMessageHandler::IssueCard(const pugi::xml_node& Root, int64_t& CardNo) {
 
     TBaseDoorlock* lock = Doorlock.load();
     if (!lock) return false;
-    return lock->WriteCard(registerId, buildingCode, floorCode, roomNo, guestName, checkIn,
-                           checkIn, checkOut, checkOut, CardNo);
+    return lock->WriteCard(registerId, buildingCode, floorCode, roomNo, guestName, checkIn, checkIn,
+                           checkOut, checkOut, CardNo);
 }
 
 bool TMessageHandler::ReadCard(int64_t& CardNo) {
@@ -101,8 +102,7 @@ bool TMessageHandler::EraseCard() {
 }
 
 void ServeConnection(TcpConnection& Connection, QPlainTextEdit* Memo) {
-    RunRequestStep(
-        Connection, [Memo] { return std::make_unique<TMessageHandler>(Memo); }, {});
+    RunRequestStep(Connection, [Memo] { return std::make_unique<TMessageHandler>(Memo); }, {});
 }
 
 void TMessageHandler::SendResponse(TcpConnection& Connection,

@@ -43,7 +43,7 @@ using TResponse = DoorlockMessageHandlerUnit::TResponse;
 }  // namespace MessageHandlerUnit
 
 class TMessageHandler : public IMessageHandler {
-public:
+  public:
     // Keeps the main window's memo; never writes to it.
     explicit TMessageHandler(QPlainTextEdit* Memo = nullptr);
 
@@ -61,7 +61,7 @@ public:
 
     QPlainTextEdit* Memo() const { return Memo_; }
 
-private:
+  private:
     QPlainTextEdit* Memo_;
 };
 

@@ -34,7 +34,7 @@ namespace ostra::kestrane {
 using TDateTime = double;
 
 class TBaseDoorlock {
-public:
+  public:
     // Slot 0: show the lock's own settings dialog modally.
     virtual void ShowOptionForm() {}
     // Slot 1: make the encoder ready. The library ignores the result.
@@ -47,10 +47,10 @@ public:
     // card's begin as both BeginDate and BeginTime and its end as both
     // EndDate and EndTime. On success CardNo holds the new card's number; the
     // library starts it at 0 and reports whatever the lock left in it.
-    virtual bool WriteCard(std::string RegisterId, std::string BuildingCode,
-                           std::string FloorCode, std::string RoomNo, std::string GuestName,
-                           TDateTime BeginDate, TDateTime BeginTime, TDateTime EndDate,
-                           TDateTime EndTime, int64_t& CardNo) {
+    virtual bool WriteCard(std::string RegisterId, std::string BuildingCode, std::string FloorCode,
+                           std::string RoomNo, std::string GuestName, TDateTime BeginDate,
+                           TDateTime BeginTime, TDateTime EndDate, TDateTime EndTime,
+                           int64_t& CardNo) {
         (void)RegisterId, (void)BuildingCode, (void)FloorCode, (void)RoomNo, (void)GuestName;
         (void)BeginDate, (void)BeginTime, (void)EndDate, (void)EndTime, (void)CardNo;
         return false;

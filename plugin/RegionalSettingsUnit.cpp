@@ -29,7 +29,8 @@ void Tokenize(std::string_view Format, std::vector<TToken>& Tokens, int Depth = 
             continue;
         }
         ++i;
-        while (i < Format.size() && std::string_view("-_0^#").find(Format[i]) != std::string_view::npos)
+        while (i < Format.size() &&
+               std::string_view("-_0^#").find(Format[i]) != std::string_view::npos)
             ++i;
         while (i < Format.size() && std::isdigit(static_cast<unsigned char>(Format[i]))) ++i;
         if (i < Format.size() && (Format[i] == 'E' || Format[i] == 'O')) ++i;
@@ -37,12 +38,23 @@ void Tokenize(std::string_view Format, std::vector<TToken>& Tokens, int Depth = 
         const char c = Format[i];
         std::string_view expansion;
         switch (c) {
-            case 'D': expansion = "%m/%d/%y"; break;
-            case 'F': expansion = "%Y-%m-%d"; break;
-            case 'T': expansion = "%H:%M:%S"; break;
-            case 'R': expansion = "%H:%M"; break;
-            case 'r': expansion = "%I:%M:%S %p"; break;
-            default: break;
+            case 'D':
+                expansion = "%m/%d/%y";
+                break;
+            case 'F':
+                expansion = "%Y-%m-%d";
+                break;
+            case 'T':
+                expansion = "%H:%M:%S";
+                break;
+            case 'R':
+                expansion = "%H:%M";
+                break;
+            case 'r':
+                expansion = "%I:%M:%S %p";
+                break;
+            default:
+                break;
         }
         if (!expansion.empty()) {
             if (Depth < 2) Tokenize(expansion, Tokens, Depth + 1);
@@ -50,16 +62,48 @@ void Tokenize(std::string_view Format, std::vector<TToken>& Tokens, int Depth = 
         }
         char field = 0;
         switch (c) {
-            case 'Y': case 'y': case 'C': case 'G': case 'g': field = 'Y'; break;
-            case 'm': case 'b': case 'B': case 'h': field = 'M'; break;
-            case 'd': case 'e': field = 'D'; break;
-            case 'H': case 'k': case 'I': case 'l': field = 'H'; break;
-            case 'M': field = 'N'; break;
-            case 'S': field = 'S'; break;
-            case 'p': case 'P': field = 'P'; break;
-            case '%': addLiteral("%"); break;
-            case 'n': case 't': addLiteral(" "); break;
-            default: break;  // weekday names and the like carry nothing we read
+            case 'Y':
+            case 'y':
+            case 'C':
+            case 'G':
+            case 'g':
+                field = 'Y';
+                break;
+            case 'm':
+            case 'b':
+            case 'B':
+            case 'h':
+                field = 'M';
+                break;
+            case 'd':
+            case 'e':
+                field = 'D';
+                break;
+            case 'H':
+            case 'k':
+            case 'I':
+            case 'l':
+                field = 'H';
+                break;
+            case 'M':
+                field = 'N';
+                break;
+            case 'S':
+                field = 'S';
+                break;
+            case 'p':
+            case 'P':
+                field = 'P';
+                break;
+            case '%':
+                addLiteral("%");
+                break;
+            case 'n':
+            case 't':
+                addLiteral(" ");
+                break;
+            default:
+                break;  // weekday names and the like carry nothing we read
         }
         if (field) Tokens.push_back({field, {}});
     }
@@ -68,8 +112,8 @@ void Tokenize(std::string_view Format, std::vector<TToken>& Tokens, int Depth = 
 // Positions (token indexes) of the first occurrence of each of `Fields`, in
 // the order they stand in the format, with the literal text after each.
 struct TLayout {
-    std::string Fields;                 // e.g. "YMD"
-    std::vector<std::string> After;     // literal after each field, up to the next field
+    std::string Fields;              // e.g. "YMD"
+    std::vector<std::string> After;  // literal after each field, up to the next field
 };
 
 TLayout Layout(const std::vector<TToken>& Tokens, std::string_view Fields) {
@@ -88,7 +132,9 @@ TLayout Layout(const std::vector<TToken>& Tokens, std::string_view Fields) {
     return result;
 }
 
-bool IsBlank(char c) { return static_cast<unsigned char>(c) <= 0x20; }
+bool IsBlank(char c) {
+    return static_cast<unsigned char>(c) <= 0x20;
+}
 
 std::string_view Trim(std::string_view s) {
     while (!s.empty() && IsBlank(s.front())) s.remove_prefix(1);
@@ -107,7 +153,7 @@ bool EqualNoCase(std::string_view a, std::string_view b) {
 
 // A cursor over the text being read.
 class TScanner {
-public:
+  public:
     explicit TScanner(std::string_view Text) : Text(Text) {}
 
     bool AtEnd() const { return Pos >= Text.size(); }
@@ -149,7 +195,7 @@ public:
     std::size_t Position() const { return Pos; }
     void Rewind(std::size_t P) { Pos = P; }
 
-private:
+  private:
     std::string_view Text;
     std::size_t Pos = 0;
 };
@@ -204,9 +250,9 @@ TRegionalSettings ReadUserRegionalSettings() {
     locale_t loc = newlocale(LC_TIME_MASK, "", static_cast<locale_t>(nullptr));
     if (!loc) loc = newlocale(LC_TIME_MASK, "C", static_cast<locale_t>(nullptr));
     if (!loc) return TRegionalSettings{};
-    TRegionalSettings s = RegionalSettingsFromFormats(
-        nl_langinfo_l(D_FMT, loc), nl_langinfo_l(T_FMT, loc), nl_langinfo_l(AM_STR, loc),
-        nl_langinfo_l(PM_STR, loc));
+    TRegionalSettings s =
+        RegionalSettingsFromFormats(nl_langinfo_l(D_FMT, loc), nl_langinfo_l(T_FMT, loc),
+                                    nl_langinfo_l(AM_STR, loc), nl_langinfo_l(PM_STR, loc));
     freelocale(loc);
     return s;
 }
@@ -226,9 +272,15 @@ TDateTime StrToDateTime(std::string_view Text, const TRegionalSettings& Settings
 
     DateTimeParts parts;
     switch (Settings.DateOrder) {
-        case TDateOrder::YMD: parts.Year = f[0], parts.Month = f[1], parts.Day = f[2]; break;
-        case TDateOrder::DMY: parts.Day = f[0], parts.Month = f[1], parts.Year = f[2]; break;
-        case TDateOrder::MDY: parts.Month = f[0], parts.Day = f[1], parts.Year = f[2]; break;
+        case TDateOrder::YMD:
+            parts.Year = f[0], parts.Month = f[1], parts.Day = f[2];
+            break;
+        case TDateOrder::DMY:
+            parts.Day = f[0], parts.Month = f[1], parts.Year = f[2];
+            break;
+        case TDateOrder::MDY:
+            parts.Month = f[0], parts.Day = f[1], parts.Year = f[2];
+            break;
     }
     if (digits[yearIndex] <= 2) {
         const int current = DecodeDateTime(Now()).Year;

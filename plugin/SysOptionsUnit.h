@@ -14,7 +14,7 @@
 namespace ostra::kestrane {
 
 class TSysOptions {
-public:
+  public:
     static constexpr const char* Section = "SysOptions";
     static constexpr const char* DefaultPassword = "movrel";
     static constexpr int32_t DefaultPortNo = 8886;

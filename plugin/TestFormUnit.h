@@ -22,7 +22,7 @@ namespace ostra::kestrane {
 
 class TTestForm : public QDialog {
     Q_OBJECT
-public:
+  public:
     TTestForm();
     ~TTestForm() override;
 
@@ -36,7 +36,7 @@ public:
     // guard shows it.
     void WriteCardBtnClick();
 
-private:
+  private:
     std::unique_ptr<Ui::TTestForm> ui;
 };
 

@@ -43,7 +43,7 @@ namespace ostra::host {
 namespace {
 
 class THostDriver : public QObject {
-public:
+  public:
     THostDriver(QApplication& App, kestrane::TBaseDoorlock& Lock, std::string Library)
         : App(App), Lock(Lock), Library(std::move(Library)) {
         connect(&ModalWatch, &QTimer::timeout, this, &THostDriver::AnswerModal);
@@ -90,7 +90,7 @@ public:
         if (still) ::dlclose(still);
     }
 
-private:
+  private:
     void ReadInput() {
         char buffer[4096];
         for (;;) {
@@ -111,7 +111,8 @@ private:
             if (!line.empty() && line.back() == '\r') line.pop_back();
             // Queued, so that a command that runs a modal loop (show, close)
             // does not hold up the reading of the next one.
-            QMetaObject::invokeMethod(this, [this, line] { Run(line); }, Qt::QueuedConnection);
+            QMetaObject::invokeMethod(
+                this, [this, line] { Run(line); }, Qt::QueuedConnection);
         }
     }
 

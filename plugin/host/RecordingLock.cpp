@@ -36,14 +36,18 @@ void ReleaseWrites() {
     ReleaseSignal.notify_all();
 }
 
-void TRecordingLock::ShowOptionForm() { Say("lock ShowOptionForm"); }
+void TRecordingLock::ShowOptionForm() {
+    Say("lock ShowOptionForm");
+}
 
 bool TRecordingLock::OpenPort() {
     Say("lock OpenPort");
     return true;
 }
 
-void TRecordingLock::Beep() { Say("lock Beep"); }
+void TRecordingLock::Beep() {
+    Say("lock Beep");
+}
 
 bool TRecordingLock::ClosePort() {
     Say("lock ClosePort");
@@ -55,9 +59,9 @@ bool TRecordingLock::WriteCard(std::string RegisterId, std::string BuildingCode,
                                kestrane::TDateTime BeginDate, kestrane::TDateTime BeginTime,
                                kestrane::TDateTime EndDate, kestrane::TDateTime EndTime,
                                int64_t& CardNo) {
-    Say("lock WriteCard|" + RegisterId + "|" + BuildingCode + "|" + FloorCode + "|" + RoomNo +
-        "|" + GuestName + "|" + Stamp(BeginDate) + "|" + Stamp(BeginTime) + "|" +
-        Stamp(EndDate) + "|" + Stamp(EndTime));
+    Say("lock WriteCard|" + RegisterId + "|" + BuildingCode + "|" + FloorCode + "|" + RoomNo + "|" +
+        GuestName + "|" + Stamp(BeginDate) + "|" + Stamp(BeginTime) + "|" + Stamp(EndDate) + "|" +
+        Stamp(EndTime));
     if (Answers.BlockWrite) {
         std::unique_lock<std::mutex> guard(ReleaseLock);
         ReleaseSignal.wait(guard, [] { return Released; });

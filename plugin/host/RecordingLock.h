@@ -18,16 +18,16 @@ struct TLockAnswers {
     bool WriteOk = true;
     int64_t WriteCardNo = 1234;  // written also when the write fails, if not 0
     bool ReadOk = true;
-    int64_t ReadCardNo = 4321;   // written also when the read fails, if not 0
+    int64_t ReadCardNo = 4321;  // written also when the read fails, if not 0
     bool EraseOk = true;
-    bool BlockWrite = false;     // WriteCard waits for ReleaseWrites
+    bool BlockWrite = false;  // WriteCard waits for ReleaseWrites
 };
 
 // Lets every WriteCard that waits (and every later one) return.
 void ReleaseWrites();
 
 class TRecordingLock final : public kestrane::TBaseDoorlock {
-public:
+  public:
     explicit TRecordingLock(TLockAnswers Answers) : Answers(Answers) {}
 
     void ShowOptionForm() override;
@@ -41,7 +41,7 @@ public:
     bool ReadCard(int64_t& CardNo) override;
     bool EraseCard() override;
 
-private:
+  private:
     const TLockAnswers Answers;
 };
 

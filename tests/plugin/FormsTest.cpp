@@ -30,7 +30,7 @@ struct TBox {
 };
 
 class TRecordedBoxes final : public IMessageBoxes {
-public:
+  public:
     void Show(QWidget*, const QString& Text, const QString& Caption, TMsgIcon Icon) override {
         Boxes.push_back({Text, Caption, Icon});
     }
@@ -47,7 +47,11 @@ void WhenModal(const QString& Name, std::function<void(QWidget*)> Act) {
         poll->stop();
         poll->deleteLater();
         QMetaObject::invokeMethod(
-            qApp, [w = QPointer<QWidget>(top), Act] { if (w) Act(w); }, Qt::QueuedConnection);
+            qApp,
+            [w = QPointer<QWidget>(top), Act] {
+                if (w) Act(w);
+            },
+            Qt::QueuedConnection);
     });
     poll->start(5);
 }
@@ -68,7 +72,7 @@ QStringList ActionTexts(const QWidget* Holder) {
 }
 
 class KestraneForms : public ::testing::Test {
-protected:
+  protected:
     static void SetUpTestSuite() {
         static int argc = 1;
         static char name[] = "plugin_forms_test";
@@ -102,12 +106,14 @@ TEST_F(KestraneForms, MainWindowTitlesMenusAndListenerStart) {
     EXPECT_EQ(form.height() - menus->sizeHint().height(), 446);
     EXPECT_EQ(form.minimumSize(), form.maximumSize());
     EXPECT_EQ(ActionTexts(menus), QStringList({"文件(&F)", "工具(&T)", "帮助(&H)"}));
-    EXPECT_EQ(ActionTexts(form.findChild<QMenu*>("mnuFile")), QStringList({"测试(&T)", "退出(&X)"}));
+    EXPECT_EQ(ActionTexts(form.findChild<QMenu*>("mnuFile")),
+              QStringList({"测试(&T)", "退出(&X)"}));
     EXPECT_EQ(ActionTexts(form.findChild<QMenu*>("mnuTool")),
               QStringList({"选项(&O)...", "-", "更改管理员密码(&C)"}));
     EXPECT_EQ(ActionTexts(form.findChild<QMenu*>("mnuHelp")), QStringList({"关于(&A)..."}));
-    EXPECT_EQ(ActionTexts(form.findChild<QToolBar*>("ToolBar1")),
-              QStringList({"选项(&O)...", "更改管理员密码(&C)", "-", "关于(&A)...", "-", "退出(&X)"}));
+    EXPECT_EQ(
+        ActionTexts(form.findChild<QToolBar*>("ToolBar1")),
+        QStringList({"选项(&O)...", "更改管理员密码(&C)", "-", "关于(&A)...", "-", "退出(&X)"}));
 
     EXPECT_TRUE(form.Memo()->isReadOnly());
     EXPECT_TRUE(form.Listener().Active());
@@ -176,7 +182,7 @@ TEST_F(KestraneForms, ChangingThePasswordSavesTheLibrarysSection) {
 }
 
 class KestraneTestForm : public KestraneForms {
-protected:
+  protected:
     template <class T>
     T* Child(TTestForm& Form, const char* Name) {
         return Form.findChild<T*>(Name);
@@ -193,14 +199,16 @@ TEST_F(KestraneTestForm, LayoutTextsAndTabOrder) {
     EXPECT_EQ(form.findChildren<QAbstractButton*>().size(), 6);  // no copy box
 
     // The check-in is an hour before the check-out less two days.
-    const TDateTime in = StrToDateTime(Child<QLineEdit>(form, "CheckInDateTimeTxt")->text().toStdString());
-    const TDateTime out = StrToDateTime(Child<QLineEdit>(form, "CheckOutDateTimeTxt")->text().toStdString());
+    const TDateTime in =
+        StrToDateTime(Child<QLineEdit>(form, "CheckInDateTimeTxt")->text().toStdString());
+    const TDateTime out =
+        StrToDateTime(Child<QLineEdit>(form, "CheckOutDateTimeTxt")->text().toStdString());
     EXPECT_NEAR((out - in) * 86400.0, (2.0 + 1.0 / 24.0) * 86400.0, 1.0);
 
-    const QStringList expected = {"OpenPortBtn",      "ClosePortBtn",      "CardNoTxt",
-                                  "RoomNoTxt",        "RoomFloorCodeTxt",  "RoomBuildingCodeTxt",
-                                  "ReadCardBtn",      "WriteCardBtn",      "EraseCardBtn",
-                                  "CheckInDateTimeTxt", "CheckOutDateTimeTxt", "beepBtn"};
+    const QStringList expected = {
+        "OpenPortBtn",      "ClosePortBtn",        "CardNoTxt",           "RoomNoTxt",
+        "RoomFloorCodeTxt", "RoomBuildingCodeTxt", "ReadCardBtn",         "WriteCardBtn",
+        "EraseCardBtn",     "CheckInDateTimeTxt",  "CheckOutDateTimeTxt", "beepBtn"};
     QStringList chain;
     QWidget* w = Child<QWidget>(form, "OpenPortBtn");
     for (int i = 0; i < 40 && chain.size() < expected.size(); ++i, w = w->nextInFocusChain())

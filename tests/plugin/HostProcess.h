@@ -75,7 +75,7 @@ inline std::string BinDir() {
 }
 
 class THostProcess {
-public:
+  public:
     // Generous: only a hung host makes a wait run out.
     static constexpr std::chrono::seconds Patience{60};
 
@@ -184,7 +184,7 @@ public:
         return WIFEXITED(status) ? WEXITSTATUS(status) : -1;
     }
 
-private:
+  private:
     void ReadOutput() {
         std::string pending;
         char buffer[4096];

@@ -13,13 +13,13 @@ namespace {
 const std::string Title = "澄枫Zelt门锁接口";
 
 class KestraneHost : public ::testing::Test {
-protected:
+  protected:
     void SetUp() override { Port = FreePort(); }
 
     void WriteOptions(int DelayMinutes = 0) {
         WriteFile(Dir.File("Option.ini"), "[SysOptions]\r\nPortNo=" + std::to_string(Port) +
-                                              "\r\nDelayMinutes=" +
-                                              std::to_string(DelayMinutes) + "\r\n");
+                                              "\r\nDelayMinutes=" + std::to_string(DelayMinutes) +
+                                              "\r\n");
     }
 
     // Loads the library and opens its window; true once the listener is on.
@@ -72,7 +72,8 @@ TEST_F(KestraneHost, ServesOneRequestPerConnectionAndReadsOnlyNineChildren) {
     THostProcess host(Dir.Dir(), {});
     ASSERT_TRUE(LoadAndShow(host));
 
-    const std::string two = std::string("<R type=\"EraseCard\"/>") + '\0' + "<R type=\"ReadCard\"/>";
+    const std::string two =
+        std::string("<R type=\"EraseCard\"/>") + '\0' + "<R type=\"ReadCard\"/>";
     EXPECT_EQ(Send(two), DoorResponse("200", "注销卡成功", 0));
 
     std::vector<std::string> twelve = NineChildren();

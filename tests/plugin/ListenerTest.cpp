@@ -35,7 +35,7 @@ std::string Exchange(uint16_t Port, const std::string& Bytes, bool CloseAfterSen
 }
 
 class KestraneListener : public ::testing::Test {
-protected:
+  protected:
     void SetUp() override {
         Listener.SetPort(0);
         Listener.SetBacklog(10);
@@ -51,8 +51,8 @@ protected:
 };
 
 TEST_F(KestraneListener, TwoRequestsOnOneConnectionGetOneReply) {
-    const std::string two = std::string("<R type=\"EraseCard\"/>") + '\0' +
-                            "<R type=\"ReadCard\"/>" + '\0';
+    const std::string two =
+        std::string("<R type=\"EraseCard\"/>") + '\0' + "<R type=\"ReadCard\"/>" + '\0';
     EXPECT_EQ(Exchange(Listener.BoundPort(), two), DoorResponse("200", "注销卡成功", 0));
     EXPECT_EQ(Lock.Calls(), std::vector<std::string>{"EraseCard"});
 }

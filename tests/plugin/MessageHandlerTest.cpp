@@ -10,7 +10,7 @@ namespace ostra::kestrane::testing {
 namespace {
 
 class KestraneMessageHandler : public ::testing::Test {
-protected:
+  protected:
     // Runs one request through a handler; returns the client's bytes and
     // whether the handler abandoned the request (an error left it).
     std::string Handle(const std::string& Request, bool* Abandoned = nullptr) {
@@ -125,8 +125,7 @@ TEST_F(KestraneMessageHandler, ReadCardRepliesTheNumberOnlyOnSuccess) {
 
 TEST_F(KestraneMessageHandler, EraseCardTextsHaveNoTrailingBlank) {
     TLibraryGlobals globals(&Lock);
-    EXPECT_EQ(Handle("<DoorRequest type=\" EraseCard\t\"/>"),
-              DoorResponse("200", "注销卡成功", 0));
+    EXPECT_EQ(Handle("<DoorRequest type=\" EraseCard\t\"/>"), DoorResponse("200", "注销卡成功", 0));
     EXPECT_EQ(globals.LogEntries().back(), "注销卡成功");
     Lock.EraseOk = false;
     EXPECT_EQ(Handle("<DoorRequest type=\"EraseCard\"/>"), DoorResponse("500", "注销卡失败", 0));
@@ -173,7 +172,7 @@ TEST_F(KestraneMessageHandler, AnUnwritableLogAbandonsTheRequestBeforeTheLock) {
 // A log that accepts its first entry and fails the second: the card
 // operation is done, but the client gets no reply.
 class TFailingSecondEntry final : public LogWriter {
-public:
+  public:
     TFailingSecondEntry() : LogWriter("", {}, IoErrors::Raise) {}
     void Write(std::string_view) override {
         if (++Entries == 2) throw ELogIoError("disk full");

@@ -26,7 +26,7 @@ namespace ostra::kestrane::testing {
 
 // A fresh directory under the system's temporary directory, removed at the end.
 class TTempDir {
-public:
+  public:
     TTempDir() {
         std::string pattern =
             (std::filesystem::temp_directory_path() / "kestrane-test-XXXXXX").string();
@@ -42,7 +42,7 @@ public:
     std::string Dir() const { return Path_.string() + "/"; }
     std::string File(const std::string& Name) const { return (Path_ / Name).string(); }
 
-private:
+  private:
     std::filesystem::path Path_;
 };
 
@@ -60,7 +60,7 @@ inline void WriteFile(const std::string& Path, const std::string& Text) {
 // A lock that records every call ("WriteCard|..." with the dates as
 // "yyyy-mm-dd hh:nn:ss") and answers as told. Safe from several threads.
 class TRecordingLock final : public TBaseDoorlock {
-public:
+  public:
     bool WriteOk = true, ReadOk = true, EraseOk = true;
     int64_t WriteCardNo = 1234, ReadCardNo = 4321;  // left in CardNo when not 0
 
@@ -93,7 +93,7 @@ public:
         return FormatDateTime("yyyy-mm-dd hh:nn:ss", Value);
     }
 
-private:
+  private:
     void Record(const std::string& Call) {
         std::lock_guard<std::mutex> g(Lock);
         Calls_.push_back(Call);
@@ -106,7 +106,7 @@ private:
 // there, year-first regional settings, and the given lock (or none). Puts
 // back empty globals at the end.
 class TLibraryGlobals {
-public:
+  public:
     explicit TLibraryGlobals(TBaseDoorlock* Lock, int32_t DelayMinutes = 0)
         : Options(Dir.File("Option.ini")),
           Log(std::make_unique<TLogFile>(Dir.File("20080501.LOG"))) {
@@ -150,7 +150,7 @@ public:
     TSysOptions Options;
     std::unique_ptr<TLogFile> Log;
 
-private:
+  private:
     static bool IsStamp(const std::string& s) {
         return s.size() == 20 && s[4] == '-' && s[7] == '-' && s[10] == ' ' && s[13] == ':' &&
                s[16] == ':' && s[19] == ' ';
@@ -160,7 +160,7 @@ private:
 // A connected pair of stream sockets: Ours() goes to a TcpConnection, the
 // other end is read and written by the test as the client.
 class TSocketPair {
-public:
+  public:
     TSocketPair() { ::socketpair(AF_UNIX, SOCK_STREAM, 0, Fds); }
     ~TSocketPair() {
         if (Fds[1] >= 0) ::close(Fds[1]);
@@ -180,7 +180,7 @@ public:
         return all;
     }
 
-private:
+  private:
     int Fds[2] = {-1, -1};
 };
 
@@ -199,8 +199,7 @@ inline std::vector<std::string> NineChildren(const std::string& CheckInDate = "2
                                              const std::string& CheckInTime = "14:00:00",
                                              const std::string& CheckOutDate = "2008-05-03",
                                              const std::string& CheckOutTime = "12:00:00") {
-    return {"R1", "00", "01", "0101", "张三", CheckInDate, CheckInTime, CheckOutDate,
-            CheckOutTime};
+    return {"R1", "00", "01", "0101", "张三", CheckInDate, CheckInTime, CheckOutDate, CheckOutTime};
 }
 
 inline std::string DoorResponse(const std::string& Code, const std::string& Message,

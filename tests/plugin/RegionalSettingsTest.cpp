@@ -47,20 +47,19 @@ TEST(KestraneRegionalSettings, ReadsTheUsersOwnForm) {
 TEST(KestraneRegionalSettings, TwoFigureYearsFallWithinFiftyYearsOfNow) {
     const TRegionalSettings c = RegionalSettingsFromFormats("%m/%d/%y", "%H:%M:%S");
     const int year = DecodeDateTime(Now()).Year;
-    const int expected = year / 100 * 100 + 8 < year - 50 ? year / 100 * 100 + 108
-                                                         : year / 100 * 100 + 8;
+    const int expected =
+        year / 100 * 100 + 8 < year - 50 ? year / 100 * 100 + 108 : year / 100 * 100 + 8;
     EXPECT_EQ(DecodeDateTime(StrToDateTime("05/01/08", c)).Year, expected);
 }
 
 TEST(KestraneRegionalSettings, TheServiceFormReadsOnlyWhereYearComesFirstWithDashAndColon) {
     const std::string service = "2008-05-01 14:00:00";
-    for (const auto& [date, time] : std::vector<std::pair<const char*, const char*>>{
-             {"%m/%d/%y", "%H:%M:%S"},
-             {"%d.%m.%Y", "%H:%M:%S"},
-             {"%Y/%m/%d", "%H:%M:%S"},
-             {"%Y-%m-%d", "%H.%M.%S"}}) {
-        EXPECT_THROW(StrToDateTime(service, RegionalSettingsFromFormats(date, time)),
-                     EConvertError)
+    for (const auto& [date, time] :
+         std::vector<std::pair<const char*, const char*>>{{"%m/%d/%y", "%H:%M:%S"},
+                                                          {"%d.%m.%Y", "%H:%M:%S"},
+                                                          {"%Y/%m/%d", "%H:%M:%S"},
+                                                          {"%Y-%m-%d", "%H.%M.%S"}}) {
+        EXPECT_THROW(StrToDateTime(service, RegionalSettingsFromFormats(date, time)), EConvertError)
             << date << " " << time;
     }
 }
@@ -74,8 +73,8 @@ TEST(KestraneRegionalSettings, UnreadableTextsNameThemselvesInTheError) {
             StrToDateTime(text, sv);
             ADD_FAILURE() << "read: " << text;
         } catch (const EConvertError& e) {
-            EXPECT_EQ(std::string(e.what()), std::string("'") + text +
-                                                 "' is not a valid date and time");
+            EXPECT_EQ(std::string(e.what()),
+                      std::string("'") + text + "' is not a valid date and time");
         }
     }
 }
