@@ -163,6 +163,29 @@ TEST_F(KestraneForms, OptionNeedsThePasswordAndALock) {
     EXPECT_EQ(Lock.Calls().size(), 1u);
 }
 
+TEST_F(KestraneForms, TheTestCommandOpensTheDialogWithoutPasswordAndWithoutLock) {
+    Doorlock = nullptr;
+    TfrmMain form;
+    QStringList opened;
+    // Whatever opens first is recorded and closed: a password prompt would be wrong.
+    QTimer watch;
+    QObject::connect(&watch, &QTimer::timeout, [&] {
+        if (QWidget* top = QApplication::activeModalWidget()) {
+            opened << top->objectName();
+            QMetaObject::invokeMethod(
+                qApp,
+                [d = QPointer<QDialog>(qobject_cast<QDialog*>(top))] {
+                    if (d) d->reject();
+                },
+                Qt::QueuedConnection);
+            watch.stop();
+        }
+    });
+    watch.start(5);
+    form.findChild<QAction*>("mnuTest")->trigger();
+    EXPECT_EQ(opened, QStringList({"TestForm"}));
+}
+
 TEST_F(KestraneForms, ChangingThePasswordSavesTheLibrarysSection) {
     TfrmMain form;
     AnswerPassword("movrel");
