@@ -4,6 +4,7 @@
 
 #include <stdexcept>
 
+#include "platform/com/Com.h"
 #include "service/core/ExecutablePath.h"
 #include "service/core/LogFileUnit.h"
 
@@ -215,7 +216,16 @@ void TDoorlockRecordManager::InsertIssueCardRecord(
     });
 }
 
+namespace {
+// Whether CreateRecordManager's apartment entry succeeded (main thread only).
+bool EnteredApartment = false;
+}  // namespace
+
 void CreateRecordManager() {
+    // The main thread is a single-threaded apartment from here to
+    // FreeRecordManager, so the card operations it runs (the test dialog)
+    // use the card library in this apartment.
+    EnteredApartment = com::Succeeded(com::CoInitializeEx(nullptr, com::COINIT_APARTMENTTHREADED));
     auto* manager = new TDoorlockRecordManager();
     RecordManager = manager;
     manager->Open(ExecutableDirectory() + "Client.mdb");
@@ -224,6 +234,10 @@ void CreateRecordManager() {
 void FreeRecordManager() {
     delete RecordManager;
     RecordManager = nullptr;
+    if (EnteredApartment) {
+        EnteredApartment = false;
+        com::CoUninitialize();
+    }
 }
 
 TDoorlockRecordManager* SetRecordManager(TDoorlockRecordManager* Manager) {

@@ -72,10 +72,14 @@ class TDoorlockRecordManager {
 // other thread uses it.
 extern TDoorlockRecordManager* RecordManager;
 
-// Module start (after CreateLogFile): RecordManager := a new manager, opened
-// on ExecutableDirectory() + "Client.mdb"; a failure is only logged.
+// Module start (after CreateLogFile), on the main thread: enters the main
+// thread into a single-threaded COM apartment (result not looked at), then
+// RecordManager := a new manager, opened on ExecutableDirectory() +
+// "Client.mdb"; a failure is only logged.
 void CreateRecordManager();
-// Module end: frees RecordManager and unsets it. Only once no thread uses it.
+// Module end, on the main thread: frees RecordManager and unsets it, then
+// leaves the apartment when CreateRecordManager entered it. Only once no
+// thread uses the manager.
 void FreeRecordManager();
 // Replaces the global; returns the previous object (the caller owns both).
 TDoorlockRecordManager* SetRecordManager(TDoorlockRecordManager* Manager);

@@ -2,7 +2,9 @@
 
 #include <thread>
 
+#include "platform/com/Com.h"
 #include "service/core/DoorlockRecordManagerUnit.h"
+#include "service/core/ExecutablePath.h"
 #include "tests/core/CoreTestSupport.h"
 
 namespace ostra {
@@ -93,6 +95,17 @@ TEST(RecordDb, MissingFileIsLoggedOnceAndNeverCreated) {
     records.InsertIssueCardRecord("R1", "0", "k", 1, 0, 0, 0, false, "", 0);
     EXPECT_EQ(g.Entries().size(), 4u);
     EXPECT_FALSE(std::filesystem::exists(g.Dir / "Client.mdb"));
+}
+
+TEST(RecordDb, ModuleStartAndEnd) {
+    ServiceGlobals g;
+    CreateRecordManager();
+    ASSERT_NE(RecordManager, nullptr);
+    EXPECT_EQ(RecordManager->DatabasePath(), ExecutableDirectory() + "Client.mdb");
+    EXPECT_EQ(com::CurrentApartmentKind(), com::ApartmentKind::SingleThreaded);
+    FreeRecordManager();
+    EXPECT_EQ(RecordManager, nullptr);
+    EXPECT_EQ(com::CurrentApartmentKind(), com::ApartmentKind::None);
 }
 
 TEST(RecordDb, DamagedFileFailsAtOpen) {
