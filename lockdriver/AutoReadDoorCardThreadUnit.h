@@ -26,7 +26,7 @@
 namespace ostra {
 
 class TAutoReadDoorCard {
-public:
+  public:
     // Connects to the front-desk client (SysOption->PmsServer and
     // PmsServerPort, read now), then starts the thread. A failed connect
     // shows and logs "PMS客户端未启动或者连接不正确" with the error's message;
@@ -38,7 +38,7 @@ public:
     TAutoReadDoorCard(const TAutoReadDoorCard&) = delete;
     TAutoReadDoorCard& operator=(const TAutoReadDoorCard&) = delete;
 
-private:
+  private:
     TAutoReadDoorCard() = default;
 
     void ConnectPms();

@@ -20,14 +20,14 @@
 namespace ostra {
 
 class TEncoderLock {
-public:
+  public:
     void Acquire();
     void Release();
 
     // The one lock of the process that every card operation goes through.
     static TEncoderLock& Instance();
 
-private:
+  private:
     std::mutex FMutex;
     std::condition_variable FTurnChanged;
     uint64_t FNextTicket = 0;  // handed to the next caller
@@ -36,7 +36,7 @@ private:
 
 // Holds the encoder for the length of one scope.
 class TEncoderTurn {
-public:
+  public:
     explicit TEncoderTurn(TEncoderLock& Lock = TEncoderLock::Instance()) : FLock(Lock) {
         FLock.Acquire();
     }
@@ -44,7 +44,7 @@ public:
     TEncoderTurn(const TEncoderTurn&) = delete;
     TEncoderTurn& operator=(const TEncoderTurn&) = delete;
 
-private:
+  private:
     TEncoderLock& FLock;
 };
 

@@ -8,8 +8,12 @@ namespace {
 std::atomic<ILockDriverUi*> InstalledUi{nullptr};
 }  // namespace
 
-ILockDriverUi* LockDriverUi() { return InstalledUi.load(); }
+ILockDriverUi* LockDriverUi() {
+    return InstalledUi.load();
+}
 
-ILockDriverUi* SetLockDriverUi(ILockDriverUi* Ui) { return InstalledUi.exchange(Ui); }
+ILockDriverUi* SetLockDriverUi(ILockDriverUi* Ui) {
+    return InstalledUi.exchange(Ui);
+}
 
 }  // namespace ostra

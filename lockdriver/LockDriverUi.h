@@ -14,7 +14,7 @@
 namespace ostra {
 
 class ILockDriverUi {
-public:
+  public:
     virtual ~ILockDriverUi() = default;
     // Shows the port option dialog modally; returns when it is closed.
     virtual void ShowOptionForm() = 0;

@@ -55,6 +55,8 @@ void CreateOption() {
     Option->Load();
 }
 
-TOption* SetOption(TOption* NewOption) { return std::exchange(Option, NewOption); }
+TOption* SetOption(TOption* NewOption) {
+    return std::exchange(Option, NewOption);
+}
 
 }  // namespace ostra

@@ -20,7 +20,7 @@
 namespace ostra {
 
 class TOption {
-public:
+  public:
     explicit TOption(std::string FileName);  // keeps the path, reads nothing
 
     // Reads PortName, CurrentCardNo and AutoReadDoorCard, in this order. A
@@ -44,7 +44,7 @@ public:
     bool AutoReadDoorCard = false;
     int64_t CurrentCardNo = 1;
 
-private:
+  private:
     mutable std::mutex FPortNameMutex;
     std::string FPortName = "COM1";  // guarded by FPortNameMutex
 };

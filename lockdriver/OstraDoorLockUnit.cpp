@@ -77,7 +77,9 @@ bool RunCardOperation(Body&& CardCall) {
 
 }  // namespace
 
-TOstraDoorLock::~TOstraDoorLock() { StopAutoReadDoorCards(); }
+TOstraDoorLock::~TOstraDoorLock() {
+    StopAutoReadDoorCards();
+}
 
 void TOstraDoorLock::ShowOptionForm() {
     if (ILockDriverUi* Ui = LockDriverUi()) Ui->ShowOptionForm();
@@ -90,13 +92,14 @@ bool TOstraDoorLock::OpenPort() {
 
 void TOstraDoorLock::Beep() {}
 
-bool TOstraDoorLock::ClosePort() { return true; }
+bool TOstraDoorLock::ClosePort() {
+    return true;
+}
 
 bool TOstraDoorLock::WriteCard(std::string /*RegisterId*/, std::string BuildingCode,
-                               std::string FloorCode, std::string RoomNo,
-                               std::string /*GuestName*/, TDateTime /*BeginDate*/,
-                               TDateTime /*BeginTime*/, TDateTime EndDate, TDateTime EndTime,
-                               bool /*IsCopy*/, int64_t& CardNo) {
+                               std::string FloorCode, std::string RoomNo, std::string /*GuestName*/,
+                               TDateTime /*BeginDate*/, TDateTime /*BeginTime*/, TDateTime EndDate,
+                               TDateTime EndTime, bool /*IsCopy*/, int64_t& CardNo) {
     return RunCardOperation([&](com::IDispatch* Card, int32_t& Handle) {
         std::string EndText = CardEndText(EndDate, EndTime);
         std::string CardText = "00000028";
@@ -104,11 +107,11 @@ bool TOstraDoorLock::WriteCard(std::string /*RegisterId*/, std::string BuildingC
         int32_t Building = CodeToInt(BuildingCode);
         int32_t Floor = CodeToInt(FloorCode);
         std::string RoomText = RoomNo;
-        const int32_t Result = com::VariantToInt32(com::CallMethod(
-            Card, "WriteCard",
-            {Variant::Ref(&Handle), Variant::Ref(&EndText), Variant::Ref(&CardText),
-             Variant::Ref(&Building), Variant::Ref(&Floor), Variant::Ref(&RoomText),
-             Variant::Ref(&HolderText)}));
+        const int32_t Result = com::VariantToInt32(
+            com::CallMethod(Card, "WriteCard",
+                            {Variant::Ref(&Handle), Variant::Ref(&EndText), Variant::Ref(&CardText),
+                             Variant::Ref(&Building), Variant::Ref(&Floor), Variant::Ref(&RoomText),
+                             Variant::Ref(&HolderText)}));
         if (Result < 0) {
             LogWrite("写卡失败，返回: r=" + std::to_string(Result));
             return false;
@@ -123,10 +126,10 @@ bool TOstraDoorLock::WriteCard(std::string /*RegisterId*/, std::string BuildingC
 bool TOstraDoorLock::ReadCard(int64_t& CardNo) {
     return RunCardOperation([&](com::IDispatch* Card, int32_t& Handle) {
         std::string CardText, RoomText, EndText;
-        const int32_t Result = com::VariantToInt32(com::CallMethod(
-            Card, "ReadCard",
-            {Variant::Ref(&Handle), Variant::Ref(&CardText), Variant::Ref(&RoomText),
-             Variant::Ref(&EndText)}));
+        const int32_t Result =
+            com::VariantToInt32(com::CallMethod(Card, "ReadCard",
+                                                {Variant::Ref(&Handle), Variant::Ref(&CardText),
+                                                 Variant::Ref(&RoomText), Variant::Ref(&EndText)}));
         if (Result < 0) {
             LogWrite("读卡失败，返回：r=" + std::to_string(Result));
             return false;
@@ -145,11 +148,11 @@ bool TOstraDoorLock::EraseCard() {
         int32_t Floor = 1;
         std::string RoomText = "0000";
         std::string HolderText = "USER1";
-        const int32_t Result = com::VariantToInt32(com::CallMethod(
-            Card, "WriteCard",
-            {Variant::Ref(&Handle), Variant::Ref(&EndText), Variant::Ref(&CardText),
-             Variant::Ref(&Building), Variant::Ref(&Floor), Variant::Ref(&RoomText),
-             Variant::Ref(&HolderText)}));
+        const int32_t Result = com::VariantToInt32(
+            com::CallMethod(Card, "WriteCard",
+                            {Variant::Ref(&Handle), Variant::Ref(&EndText), Variant::Ref(&CardText),
+                             Variant::Ref(&Building), Variant::Ref(&Floor), Variant::Ref(&RoomText),
+                             Variant::Ref(&HolderText)}));
         if (Result < 0) {
             LogWrite("注销失败，返回: r=" + std::to_string(Result));
             return false;

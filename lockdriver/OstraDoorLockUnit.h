@@ -22,7 +22,7 @@
 namespace ostra {
 
 class TOstraDoorLock : public TBaseDoorlock {
-public:
+  public:
     TOstraDoorLock() = default;
     // Stops the card auto-read threads, which read through this object.
     ~TOstraDoorLock() override;

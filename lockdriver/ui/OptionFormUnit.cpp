@@ -47,7 +47,9 @@ void TOptionForm::OKBtnClick() {
     close();
 }
 
-void TOptionForm::CancelBtnClick() { close(); }
+void TOptionForm::CancelBtnClick() {
+    close();
+}
 
 void ShowOptionFormModal() {
     std::unique_ptr<TOptionForm> Form(new TOptionForm(nullptr));
@@ -57,11 +59,10 @@ void ShowOptionFormModal() {
 namespace {
 
 class TWindowedLockDriverUi : public ILockDriverUi {
-public:
+  public:
     void ShowOptionForm() override { ShowOptionFormModal(); }
     void ShowError(const std::string& Text) override {
-        MessageBoxes().Show(nullptr, QString::fromStdString(Text), HintCaption(),
-                            TMsgIcon::Error);
+        MessageBoxes().Show(nullptr, QString::fromStdString(Text), HintCaption(), TMsgIcon::Error);
     }
 };
 

@@ -21,12 +21,12 @@ extern std::string OldPortName;
 class TOptionForm : public QDialog {
     Q_OBJECT
 
-public:
+  public:
     // Made without an owner; placed at the centre of the active window.
     explicit TOptionForm(QWidget* Parent = nullptr);
     ~TOptionForm() override;
 
-private:
+  private:
     void FormCreate();
     void OKBtnClick();
     void CancelBtnClick();

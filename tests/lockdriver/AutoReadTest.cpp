@@ -20,14 +20,14 @@ const std::string kRead26 = "读卡成功 CardNo=26";
 const std::string kReadFailed = "读卡失败，返回：r=";
 
 class UiRecorder : public ILockDriverUi {
-public:
+  public:
     void ShowOptionForm() override {}
     void ShowError(const std::string& Text) override { Errors.push_back(Text); }
     std::vector<std::string> Errors;  // main thread only
 };
 
 class AutoReadTest : public DriverTestBase {
-protected:
+  protected:
     void SetUp() override {
         DriverTestBase::SetUp();
         Sys->AutoReadDoorCard = true;

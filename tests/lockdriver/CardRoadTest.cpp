@@ -86,7 +86,7 @@ int64_t CardNoOf(const std::string& ReplyText) {
 
 // A running OstraDoorLock in a folder of its own.
 class ServiceProcess {
-public:
+  public:
     ServiceProcess(const fs::path& Dir, const std::string& OptionIni) : Folder(Dir) {
         fs::remove_all(Folder);
         fs::create_directories(Folder);
@@ -186,12 +186,12 @@ public:
     fs::path Folder;
     uint16_t ListenPort = 0;
 
-private:
+  private:
     pid_t Pid = -1;
 };
 
 class CardRoadTest : public ::testing::Test {
-protected:
+  protected:
     void SetUp() override {
         OSTRA_REQUIRE_CARD_DB();
         Turn = std::make_unique<CardDbTurn>();
@@ -266,8 +266,7 @@ TEST_F(CardRoadTest, IssueReadAndEraseACard) {
     EXPECT_EQ(Service->Send("<DoorRequest type=\"ReadCard\"/>"), Reply("200", "读卡成功", 26));
 
     // 3. Erase: the card is all 0xFF and the check-out is booked.
-    EXPECT_EQ(Service->Send("<DoorRequest type=\"EraseCard\"/>"),
-              Reply("200", "注销卡成功 ", 0));
+    EXPECT_EQ(Service->Send("<DoorRequest type=\"EraseCard\"/>"), Reply("200", "注销卡成功 ", 0));
     const auto Erased = lycomm::PeekCard(kEncoderPort);
     ASSERT_TRUE(Erased);
     for (uint8_t B : Erased->second) EXPECT_EQ(B, 0xFF);

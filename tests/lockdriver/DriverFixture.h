@@ -53,7 +53,7 @@ inline int RunProgram(const std::vector<std::string>& Args) {
 
 // Log entries in memory, one per Write; a test waits for the ones it expects.
 class LogCapture : public LogWriter {
-public:
+  public:
     LogCapture() : LogWriter("", {}, IoErrors::Swallow) {}
 
     void Write(std::string_view Text) override {
@@ -103,7 +103,7 @@ public:
         Lines.clear();
     }
 
-private:
+  private:
     std::mutex Mutex;
     std::condition_variable Changed;
     std::vector<std::string> Lines;
@@ -111,7 +111,7 @@ private:
 
 // One private card road per test process; made once, before any COM call.
 class CardRoad {
-public:
+  public:
     static CardRoad& Get() {
         static CardRoad Road;
         return Road;
@@ -164,7 +164,7 @@ public:
         ASSERT_EQ(RunProgram(Args), 0);
     }
 
-private:
+  private:
     CardRoad() {
         std::string Pattern = (fs::temp_directory_path() / "ostra-lockdriver-XXXXXX").string();
         Root = mkdtemp(Pattern.data());
@@ -189,7 +189,7 @@ private:
 // Holds the card database for one test: tests of every suite that change
 // its rows take the lock file of scripts/carddb, one at a time.
 class CardDbTurn {
-public:
+  public:
     CardDbTurn() {
         const char* Path = std::getenv("OSTRA_CARDDB_LOCK");
         if (!Path || !*Path) return;
@@ -202,25 +202,25 @@ public:
     CardDbTurn(const CardDbTurn&) = delete;
     CardDbTurn& operator=(const CardDbTurn&) = delete;
 
-private:
+  private:
     int Fd = -1;
 };
 
 // Skips a test that needs the card database when none runs; under CI
 // (CI=true) that is a failure instead.
-#define OSTRA_REQUIRE_CARD_DB()                                                           \
-    do {                                                                                  \
-        if (!::ostra::lockdrivertest::CardRoad::CardDbServer()) {                         \
-            const char* Ci = std::getenv("CI");                                           \
+#define OSTRA_REQUIRE_CARD_DB()                                                                \
+    do {                                                                                       \
+        if (!::ostra::lockdrivertest::CardRoad::CardDbServer()) {                              \
+            const char* Ci = std::getenv("CI");                                                \
             if (Ci && std::string(Ci) == "true") FAIL() << "the card database is not running"; \
-            GTEST_SKIP() << "the card database is not running (scripts/carddb start)";     \
-        }                                                                                 \
+            GTEST_SKIP() << "the card database is not running (scripts/carddb start)";         \
+        }                                                                                      \
     } while (0)
 
 // The settings and log of one test: Option and SysOption point at objects of
 // the test, LogFile at a capture; the encoder of Port is attached.
 class DriverTestBase : public ::testing::Test {
-protected:
+  protected:
     static constexpr int Port = 3;  // "COM3": port index 2, driver port 3
 
     void SetUp() override {
@@ -248,7 +248,7 @@ protected:
     std::unique_ptr<TSysOption> Sys;
     LogCapture Log;
 
-private:
+  private:
     TOption* PrevOption = nullptr;
     TSysOption* PrevSysOption = nullptr;
     LogWriter* PrevLog = nullptr;

@@ -20,7 +20,7 @@
 namespace ostra::lockdrivertest {
 
 class FrontDeskListener {
-public:
+  public:
     // Listens on Port (0: a free one).
     explicit FrontDeskListener(uint16_t Port = 0) {
         Fd = ::socket(AF_INET, SOCK_STREAM, 0);
@@ -75,7 +75,7 @@ public:
                                 [&] { return AcceptedCount >= N; });
     }
 
-private:
+  private:
     void AcceptLoop() {
         while (!Stopping) {
             pollfd P{Fd, POLLIN, 0};

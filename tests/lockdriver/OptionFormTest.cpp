@@ -36,7 +36,7 @@ struct ShownBox {
 };
 
 class BoxRecorder : public IMessageBoxes {
-public:
+  public:
     void Show(QWidget*, const QString& Text, const QString& Caption, TMsgIcon Icon) override {
         Boxes.push_back({Text, Caption, Icon});
     }
@@ -44,7 +44,7 @@ public:
 };
 
 class OptionFormTest : public ::testing::Test {
-protected:
+  protected:
     void SetUp() override {
         App();
         Dir = fs::temp_directory_path() /

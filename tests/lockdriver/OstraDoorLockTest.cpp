@@ -12,11 +12,10 @@ namespace ostra::lockdrivertest {
 namespace {
 
 class OstraDoorLockTest : public DriverTestBase {
-protected:
+  protected:
     bool Issue(const std::string& Building, const std::string& Floor, const std::string& Room,
                TDateTime End, int64_t& CardNo) {
-        return Lock.WriteCard("R1", Building, Floor, Room, "Guest", 0, 0, End, End, false,
-                              CardNo);
+        return Lock.WriteCard("R1", Building, Floor, Room, "Guest", 0, 0, End, End, false, CardNo);
     }
 
     TOstraDoorLock Lock;
@@ -75,8 +74,8 @@ TEST_F(OstraDoorLockTest, BadCodesAreLoggedConversionErrors) {
     for (const char* Bad : {"A1", ""}) {
         Log.Clear();
         EXPECT_FALSE(Issue(Bad, "1", "101", End, CardNo));
-        EXPECT_EQ(Log.Snapshot(),
-                  std::vector<std::string>{std::string("'") + Bad + "' is not a valid integer value"});
+        EXPECT_EQ(Log.Snapshot(), std::vector<std::string>{std::string("'") + Bad +
+                                                           "' is not a valid integer value"});
         EXPECT_FALSE(Issue("1", Bad, "101", End, CardNo));
     }
     EXPECT_EQ(CardNo, 0);
@@ -118,7 +117,7 @@ TEST_F(OstraDoorLockTest, UnregisteredLibraryIsALoggedCreationError) {
 
 // With the card database of the test run.
 class OstraDoorLockDbTest : public OstraDoorLockTest {
-protected:
+  protected:
     void SetUp() override {
         OSTRA_REQUIRE_CARD_DB();
         Turn = std::make_unique<CardDbTurn>();

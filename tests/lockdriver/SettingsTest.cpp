@@ -16,7 +16,7 @@ namespace {
 namespace fs = std::filesystem;
 
 class OptionFileTest : public ::testing::Test {
-protected:
+  protected:
     void SetUp() override {
         Dir = fs::temp_directory_path() /
               ("lockdriver-option-" + std::to_string(::getpid()) + "-" +
@@ -118,8 +118,8 @@ TEST_F(OptionFileTest, UnwritableFileRaisesTheWriteError) {
 TEST(PortIndex, OnlyTheThirteenExactNamesHaveAnIndex) {
     TOption Opt("unused");
     const std::pair<const char*, int32_t> Cases[] = {
-        {"COM1", 0}, {"COM3", 2}, {"COM12", 11}, {"COM13", 12}, {"com1", -1},
-        {"COM14", -1}, {"COM0", -1}, {"", -1}, {" COM1", -1}, {"COM01", -1}};
+        {"COM1", 0},   {"COM3", 2},  {"COM12", 11}, {"COM13", 12}, {"com1", -1},
+        {"COM14", -1}, {"COM0", -1}, {"", -1},      {" COM1", -1}, {"COM01", -1}};
     for (const auto& [Name, Index] : Cases) {
         Opt.SetPortName(Name);
         EXPECT_EQ(Opt.PortIndex(), Index) << Name;
