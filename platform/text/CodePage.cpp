@@ -12,9 +12,19 @@ namespace ostra {
 
 namespace {
 
-std::mutex CodePageLock;  // guards CodePageName and CodePageKnown
-std::string CodePageName;
-bool CodePageKnown = false;
+// The code page in force, found from the locale on first use. Held in a
+// function-local static so that static initialisers of other modules (the
+// plug-in's load-time settings and log) can already convert text.
+struct CodePageState {
+    std::mutex Lock;  // guards Name and Known
+    std::string Name;
+    bool Known = false;
+};
+
+CodePageState& State() {
+    static CodePageState state;
+    return state;
+}
 
 std::string Upper(std::string s) {
     for (char& c : s) c = static_cast<char>(std::toupper(static_cast<unsigned char>(c)));
@@ -35,13 +45,14 @@ std::string LocaleCodeSet() {
     return set;
 }
 
-const std::string& CodePage() {
-    std::lock_guard<std::mutex> g(CodePageLock);
-    if (!CodePageKnown) {
-        CodePageName = LocaleCodeSet();
-        CodePageKnown = true;
+std::string CodePage() {
+    CodePageState& st = State();
+    std::lock_guard<std::mutex> g(st.Lock);
+    if (!st.Known) {
+        st.Name = LocaleCodeSet();
+        st.Known = true;
     }
-    return CodePageName;
+    return st.Name;
 }
 
 bool IsUtf8Name(const std::string& name) {
@@ -154,12 +165,13 @@ std::string FromSystemCodePage(std::string_view Bytes) {
 }
 
 void SetSystemCodePageForTesting(const std::string& CodePage) {
-    std::lock_guard<std::mutex> g(CodePageLock);
+    CodePageState& st = State();
+    std::lock_guard<std::mutex> g(st.Lock);
     if (CodePage.empty()) {
-        CodePageKnown = false;
+        st.Known = false;
     } else {
-        CodePageName = CodePage;
-        CodePageKnown = true;
+        st.Name = CodePage;
+        st.Known = true;
     }
 }
 
