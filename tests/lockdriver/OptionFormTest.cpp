@@ -198,6 +198,14 @@ TEST_F(OptionFormTest, TheLockObjectShowsTheDialogModally) {
     TOstraDoorLock Lock;
     Lock.ShowOptionForm();
     EXPECT_TRUE(Seen);
+
+    // The driver's messages are error boxes captioned "提示".
+    LockDriverUi()->ShowError("PMS客户端未启动或者连接不正确Connection refused");
+    ASSERT_EQ(Boxes.Boxes.size(), 1u);
+    EXPECT_EQ(Boxes.Boxes[0].Text,
+              QStringLiteral("PMS客户端未启动或者连接不正确Connection refused"));
+    EXPECT_EQ(Boxes.Boxes[0].Caption, QStringLiteral("提示"));
+    EXPECT_EQ(Boxes.Boxes[0].Icon, TMsgIcon::Error);
     SetLockDriverUi(nullptr);
 }
 
