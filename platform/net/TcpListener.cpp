@@ -60,7 +60,12 @@ void ConnectionThread(std::shared_ptr<TcpListener::Shared> S, uint64_t Id,
     {
         std::lock_guard<std::mutex> g(S->Mu);
         for (auto& e : S->Entries)
-            if (e.Id == Id) e.Done = true;
+            if (e.Id == Id) {
+                e.Done = true;
+                // The descriptor is closed as this thread ends (its own
+                // reference is the last), not at the next accept.
+                e.Connection.reset();
+            }
         S->Running.fetch_sub(1);
     }
     S->ThreadEnded.notify_all();
@@ -187,7 +192,8 @@ void TcpListener::Stop(std::chrono::milliseconds Timeout) {
     ::close(s->WakeWrite);
 
     std::unique_lock<std::mutex> lock(s->Mu);
-    for (auto& e : s->Entries) e.Connection->Close();
+    for (auto& e : s->Entries)
+        if (e.Connection) e.Connection->Close();
 
     const auto deadline = std::chrono::steady_clock::now() + Timeout;
     while (s->Running.load() > 0) {
