@@ -31,14 +31,7 @@ void TMessageHandler::HandleMessage(TcpConnection& Connection, const std::string
 
     pugi::xml_document document;
     MessageHandlerUnit::TResponse response;
-    const pugi::xml_parse_result parsed =
-        document.load_buffer(Request.data(), Request.size(),
-                             pugi::parse_default | pugi::parse_comments | pugi::parse_pi |
-                                 pugi::parse_declaration | pugi::parse_doctype,
-                             pugi::encoding_utf8);
-    if (!parsed) throw std::runtime_error(parsed.description());
-    const pugi::xml_node root = document.document_element();
-    if (!root) throw std::runtime_error("The request has no root element");
+    const pugi::xml_node root = DoorRequest::ParseRoot(document, Request);
     const std::string operation = DoorRequest::OperationOf(root);
 
     int64_t cardNo = 0;

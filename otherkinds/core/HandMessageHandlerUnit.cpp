@@ -14,7 +14,7 @@ void THandMessageHandler::HandleMessage(TcpConnection& Connection, const std::st
 
     pugi::xml_document document;
     HandMessageHandlerUnit::TResponse response;
-    const pugi::xml_node root = ParseRequestRoot(document, Request);
+    const pugi::xml_node root = DoorRequest::ParseRoot(document, Request);
     const std::string operation = DoorRequest::OperationOf(root);
     LogWrite("执行操作->");
 

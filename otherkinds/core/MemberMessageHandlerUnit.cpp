@@ -26,7 +26,7 @@ void TMemberMessageHandler::HandleMessage(TcpConnection& Connection, const std::
 
     pugi::xml_document document;
     MemberMessageHandlerUnit::TResponse response;
-    const pugi::xml_node root = ParseRequestRoot(document, Request);
+    const pugi::xml_node root = DoorRequest::ParseRoot(document, Request);
     const std::string operation = DoorRequest::OperationOf(root);
 
     if (operation == "WriteMemberCard") {

@@ -36,6 +36,20 @@ bool IsTextRun(const pugi::xml_node& Node) {
 
 }  // namespace
 
+pugi::xml_node ParseRoot(pugi::xml_document& Document, const std::string& Request) {
+    const pugi::xml_parse_result parsed =
+        Document.load_buffer(Request.data(), Request.size(),
+                             pugi::parse_default | pugi::parse_comments | pugi::parse_pi |
+                                 pugi::parse_declaration | pugi::parse_doctype,
+                             pugi::encoding_utf8);
+    if (!parsed)
+        throw std::runtime_error(std::string("Invalid request XML: ") + parsed.description() +
+                                 " at offset " + std::to_string(parsed.offset));
+    const pugi::xml_node root = Document.document_element();
+    if (!root) throw std::runtime_error("Invalid request XML: no root element");
+    return root;
+}
+
 pugi::xml_node ChildAt(const pugi::xml_node& Root, int Position) {
     if (Position < 0) return {};
     bool seenConstruct = false;
@@ -125,11 +139,6 @@ TDateTime ChildDateTime(const pugi::xml_node& Root, int DatePos) {
     return StrToDateTime(date + " " + time);
 }
 
-std::string RequestXmlError(const pugi::xml_parse_result& Result) {
-    return std::string("Invalid request XML: ") + Result.description() + " at offset " +
-           std::to_string(Result.offset);
-}
-
 }  // namespace
 
 void TDoorlockMessageHandler::HandleMessage(TcpConnection& Connection, const std::string& Request) {
@@ -137,14 +146,7 @@ void TDoorlockMessageHandler::HandleMessage(TcpConnection& Connection, const std
 
     pugi::xml_document doc;
     TResponse response;
-    const pugi::xml_parse_result parsed =
-        doc.load_buffer(Request.data(), Request.size(),
-                        pugi::parse_default | pugi::parse_comments | pugi::parse_pi |
-                            pugi::parse_declaration | pugi::parse_doctype,
-                        pugi::encoding_utf8);
-    if (!parsed) throw std::runtime_error(RequestXmlError(parsed));
-    const pugi::xml_node root = doc.document_element();
-    if (!root) throw std::runtime_error("Invalid request XML: no root element");
+    const pugi::xml_node root = DoorRequest::ParseRoot(doc, Request);
     const std::string operation = DoorRequest::OperationOf(root);
 
     LogWrite("执行操作->");

@@ -25,6 +25,7 @@
 #include "platform/net/TcpListener.h"
 
 namespace pugi {
+class xml_document;
 class xml_node;
 }
 
@@ -69,6 +70,11 @@ class TDoorlockMessageHandler : public IMessageHandler {
 
 // Reading of the request's values, shared with the other handlers.
 namespace DoorRequest {
+
+// Parses Request into Document, keeping comments and other markup (they take
+// child positions), and returns the root element; throws std::runtime_error
+// when the text is not well-formed XML or has no root.
+pugi::xml_node ParseRoot(pugi::xml_document& Document, const std::string& Request);
 
 // The root's child constructs by position: elements, comments, CDATA and
 // other markup, and each run of text holding a character above 0x20 that
