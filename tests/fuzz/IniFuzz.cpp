@@ -1,8 +1,8 @@
 // INI files as an editor (or a damaged disk) may leave them.
 //
-// The input is the whole file. The service's settings are loaded from it;
-// every value read is at most 2047 characters and every number reads back
-// as itself. Then one key is added and one existing key is changed: each
+// The input is the whole file. The service's and the card library's
+// settings are loaded from it; every value read is at most 2047 characters
+// (255 for the card library) and every number reads back as itself. Then one key is added and one existing key is changed: each
 // write must read back, and every other section and key of the file must
 // read exactly as before. An INI write that loses a neighbour's setting
 // loses the operator's configuration.
@@ -15,6 +15,7 @@
 #include <utility>
 #include <vector>
 
+#include "cardlib/CardSettings.h"
 #include "platform/ini/IniFile.h"
 #include "service/core/SysOptionUnit.h"
 #include "tests/fuzz/FuzzEntries.h"
@@ -65,7 +66,8 @@ std::vector<Pair> NamesIn(const std::string& Text) {
     std::vector<Pair> pairs = {{"SysOption", "Password"},
                                {"SysOption", "DoorlockPortNo"},
                                {"DoorlockOption", "PmsServer"},
-                               {"DoorlockOption", "PortName"}};
+                               {"DoorlockOption", "PortName"},
+                               {"Setting", "SQLServer"}};
     std::string section;
     size_t pos = 0;
     while (pos < Text.size() && pairs.size() < 64) {
@@ -101,7 +103,8 @@ void CheckUnchanged(const IniFile& Ini, const std::vector<Pair>& Pairs,
 
 void IniReader(const uint8_t* Data, size_t Size) {
     const std::string text(reinterpret_cast<const char*>(Data), Size);
-    const std::string path = Folder() + "Option.ini";
+    // The card library reads "Setting.ini"; the service reads any path.
+    const std::string path = Folder() + cardlib::kSettingFileName;
     {
         std::ofstream out(path, std::ios::binary | std::ios::trunc);
         out << text;
@@ -110,6 +113,11 @@ void IniReader(const uint8_t* Data, size_t Size) {
     TSysOption settings(path);
     settings.Load();
     Expect(settings.Password.size() <= 4 * IniFile::MaxValueLength, "password longer than 2047");
+
+    const cardlib::CardSettings card = cardlib::IniCardSettings(Folder()).Read();
+    Expect(card.SqlServer.size() <= cardlib::kMaxSettingLength &&
+               card.SiteCode.size() <= cardlib::kMaxSettingLength,
+           "a card library setting longer than its buffer");
 
     IniFile ini(path);
     const std::vector<Pair> pairs = NamesIn(text);
@@ -128,7 +136,7 @@ void IniReader(const uint8_t* Data, size_t Size) {
     // The section the writes go to: the file's first plain one, else SysOption.
     std::string section = "SysOption";
     std::string existingKey;
-    for (size_t i = 4; i < pairs.size(); ++i)
+    for (size_t i = 5; i < pairs.size(); ++i)
         if (PlainName(pairs[i].first)) {
             section = pairs[i].first;
             for (size_t k = i; k < pairs.size(); ++k)
