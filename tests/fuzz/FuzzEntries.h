@@ -25,6 +25,9 @@ inline void Expect(bool Condition, const std::string& What) {
 // One door-lock request (its bytes up to the first 0x00) through the message
 // handler with a test lock: reply bytes, log lines and the keep flag.
 void RequestHandler(const uint8_t* Data, size_t Size);
+// The same through the plug-in's handler, with the request's dates read in
+// one of four regional settings.
+void PluginRequest(const uint8_t* Data, size_t Size);
 // Byte 0 picks how the rest is cut into packets; the rest goes through a
 // connection's request reader, which must split it exactly at the 0x00 bytes.
 void Framing(const uint8_t* Data, size_t Size);

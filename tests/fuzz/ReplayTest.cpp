@@ -23,7 +23,8 @@ struct Target {
 };
 
 const Target kTargets[] = {
-    {"request_handler", RequestHandler}, {"framing", Framing},
+    {"request_handler", RequestHandler}, {"plugin_request", PluginRequest},
+    {"framing", Framing},
     {"ini", IniReader},                  {"card_block", CardBlockDecoder},
     {"variant", VariantCoercion},
 };
