@@ -75,14 +75,23 @@ class MemoryRecords : public TDoorlockRecordManager {
     int Records = 0;
 };
 
-// Writes the card as the real driver would see it: the end text is made from
-// the end date and time, so odd dates reach the date formatting too.
+// Reads the card's values as the real driver does: building and floor codes
+// as integers, the end text from the end date and time, so odd codes and
+// dates reach those conversions too.
 class FuzzLock : public TBaseDoorlock {
   public:
-    bool WriteCard(std::string, std::string, std::string, std::string, std::string,
-                   TDateTime BeginDate, TDateTime BeginTime, TDateTime EndDate, TDateTime EndTime,
-                   bool, int64_t& CardNo) override {
+    bool WriteCard(std::string, std::string BuildingCode, std::string FloorCode, std::string,
+                   std::string, TDateTime BeginDate, TDateTime BeginTime, TDateTime EndDate,
+                   TDateTime EndTime, bool, int64_t& CardNo) override {
         ++Issues;
+        for (const std::string& code : {BuildingCode, FloorCode}) {
+            try {
+                const int32_t n = CodeToInt(code);
+                Expect(CodeToInt(std::to_string(n)) == n, "a code does not read back: " + code);
+            } catch (const EConvertError&) {
+                // The driver refuses the issue; the handler reports failure.
+            }
+        }
         Expect(BeginDate == BeginTime, "begin date and begin time differ");
         Expect(EndDate == EndTime, "end date and end time differ");
         Expect(std::isfinite(BeginDate) && std::isfinite(EndDate), "card time not finite");
