@@ -8,13 +8,16 @@
 // encoder again and again while a front-desk request waits; this lock hands
 // the encoder out strictly in the order in which the callers asked for it.
 //
-// Threads: any thread may construct a TEncoderTurn; the ticket counters are
-// guarded by the lock's own mutex. A turn must not be taken twice on one
-// thread (the second would wait for the first for ever).
+// Threads: any thread may construct a TEncoderTurn; the queue of waiting
+// callers is guarded by the lock's own mutex. Each waiter sleeps on a
+// condition of its own and Release wakes only the next one, so a turn
+// handed on costs one wake-up however many wait. A turn must not be taken
+// twice on one thread (the second would wait for the first for ever).
 #pragma once
 
 #include <condition_variable>
 #include <cstdint>
+#include <deque>
 #include <mutex>
 
 namespace ostra {
@@ -28,10 +31,13 @@ class TEncoderLock {
     static TEncoderLock& Instance();
 
   private:
+    struct TWaiter {
+        std::condition_variable Turn;
+        bool Granted = false;
+    };
     std::mutex FMutex;
-    std::condition_variable FTurnChanged;
-    uint64_t FNextTicket = 0;  // handed to the next caller
-    uint64_t FServing = 0;     // the ticket whose holder may use the encoder
+    bool FBusy = false;             // someone holds the encoder
+    std::deque<TWaiter*> FWaiting;  // in the order they asked
 };
 
 // Holds the encoder for the length of one scope.

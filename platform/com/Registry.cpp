@@ -1,5 +1,6 @@
-// The class registry: a small text file of keys and values, read afresh on
-// every look-up and rewritten atomically under a file lock on every change,
+// The class registry: a small text file of keys and values, read afresh
+// whenever it has changed since the last look-up and rewritten atomically
+// under a file lock on every change,
 // so that several processes can register and create at the same time.
 //
 // File format: "[key path]" opens a key; "name=data" lines follow; the
@@ -93,6 +94,36 @@ Hive Load(const std::string& file) {
     std::ifstream in(file);
     if (!in) return {};
     return Parse(in);
+}
+
+// The parsed file of the last look-up, kept while the file stays the same
+// one: every change replaces the file by a new one (a new inode, see Save),
+// and an edit in place changes its times or size. Caller holds
+// RegistryMutex.
+const Hive& Current(const std::string& file) {
+    static std::string cachedFile;
+    static struct stat cachedStat {};
+    static bool valid = false;
+    static Hive hive;
+    struct stat st {};
+    if (stat(file.c_str(), &st) != 0) {
+        valid = false;
+        hive.clear();
+        return hive;
+    }
+    const bool same = valid && file == cachedFile && st.st_dev == cachedStat.st_dev &&
+                      st.st_ino == cachedStat.st_ino && st.st_size == cachedStat.st_size &&
+                      st.st_mtim.tv_sec == cachedStat.st_mtim.tv_sec &&
+                      st.st_mtim.tv_nsec == cachedStat.st_mtim.tv_nsec &&
+                      st.st_ctim.tv_sec == cachedStat.st_ctim.tv_sec &&
+                      st.st_ctim.tv_nsec == cachedStat.st_ctim.tv_nsec;
+    if (!same) {
+        hive = Load(file);
+        cachedFile = file;
+        cachedStat = st;
+        valid = true;
+    }
+    return hive;
 }
 
 bool MakeParents(const std::string& file) {
@@ -219,13 +250,16 @@ HRESULT RegGetValue(std::string_view key, std::string_view name, std::string* da
     if (data == nullptr) return E_POINTER;
     std::string path = Normalize(key);
     std::lock_guard guard(RegistryMutex());
-    Hive hive = Load(RegistryPath());
-    if (Key* k = Find(hive, path))
-        for (const auto& [n, d] : k->values)
+    const Hive& hive = Current(RegistryPath());
+    for (const Key& k : hive) {
+        if (!SameText(k.path, path)) continue;
+        for (const auto& [n, d] : k.values)
             if (SameText(n, name)) {
                 *data = d;
                 return S_OK;
             }
+        break;
+    }
     return REGDB_E_KEYMISSING;
 }
 

@@ -224,9 +224,9 @@ TEST_F(CardDbFaultTest, SixteenProcessesIssueAtOnce) {
             ++Ready;
             while (Ready.load() < Processes) std::this_thread::yield();
             // Port index P is the encoder of driver port P + 1.
-            Outputs[P] = Shell("ASAN_OPTIONS=detect_leaks=0 '" + BinDir() + "/pendrix_client' issue " +
-                               std::to_string(P) + " 1 1 0101 203005031150 " +
-                               std::to_string(Each) + " 2>&1");
+            Outputs[P] = Shell("ASAN_OPTIONS=detect_leaks=0 '" + BinDir() +
+                               "/pendrix_client' issue " + std::to_string(P) +
+                               " 1 1 0101 203005031150 " + std::to_string(Each) + " 2>&1");
         });
     for (auto& T : Pool) T.join();
 

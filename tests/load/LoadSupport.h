@@ -40,8 +40,12 @@ inline std::string EnvOr(const char* Name, const std::string& Default) {
     const char* V = std::getenv(Name);
     return V && *V ? V : Default;
 }
-inline std::string BinDir() { return EnvOr("OSTRA_BIN_DIR", "."); }
-inline std::string SourceDir() { return EnvOr("OSTRA_SOURCE_DIR", "."); }
+inline std::string BinDir() {
+    return EnvOr("OSTRA_BIN_DIR", ".");
+}
+inline std::string SourceDir() {
+    return EnvOr("OSTRA_SOURCE_DIR", ".");
+}
 
 // Raises this process's soft descriptor limit towards Wanted; the limit got.
 inline rlim_t RaiseFdLimit(rlim_t Wanted) {
@@ -159,7 +163,9 @@ inline std::optional<std::string> Exchange(uint16_t Port, const std::string& Req
     return Reply;
 }
 
-inline std::string ReadCardRequest() { return "<DoorRequest type=\"ReadCard\"/>"; }
+inline std::string ReadCardRequest() {
+    return "<DoorRequest type=\"ReadCard\"/>";
+}
 
 // An IssueCard request; Keep, when given, is the keep-connection child.
 inline std::string IssueRequest(const std::string& Room, std::optional<int> Keep = std::nullopt) {
@@ -230,7 +236,8 @@ class ServiceProcess {
             setenv("QT_QPA_PLATFORM", "offscreen", 1);
             // Memory is measured in the child: a small quarantine keeps the
             // sanitizer's own hold on freed memory out of the figures.
-            setenv("ASAN_OPTIONS", "detect_leaks=0:quarantine_size_mb=8:allocator_release_to_os_interval_ms=0", 1);
+            setenv("ASAN_OPTIONS",
+                   "detect_leaks=0:quarantine_size_mb=8:allocator_release_to_os_interval_ms=0", 1);
             const std::string Program = (Folder / "OstraDoorLock").string();
             ::execl(Program.c_str(), Program.c_str(), static_cast<char*>(nullptr));
             ::_exit(127);

@@ -102,10 +102,9 @@ class ServiceLoadTest : public ::testing::Test {
                     SetReceiveLimit(Fd, 60);
                     std::string Pending;
                     for (int I = 0; I < Count; ++I) {
-                        const auto Reply =
-                            SendAll(Fd, ReadCardRequest() + std::string(1, '\0'))
-                                ? ReadReply(Fd, Pending)
-                                : std::nullopt;
+                        const auto Reply = SendAll(Fd, ReadCardRequest() + std::string(1, '\0'))
+                                               ? ReadReply(Fd, Pending)
+                                               : std::nullopt;
                         if (Reply != ReadOk()) ++Wrong;
                     }
                     ::close(Fd);
@@ -146,9 +145,9 @@ TEST_F(ServiceLoadTest, HeldConnectionsThenManyClients) {
         }
     }
     // One thread per held connection.
-    EXPECT_TRUE(ServiceProcess::Eventually(
-        [&] { return Service->Threads() >= BaseThreads + static_cast<std::size_t>(Held); }))
-        << Service->Threads();
+    EXPECT_TRUE(ServiceProcess::Eventually([&] {
+        return Service->Threads() >= BaseThreads + static_cast<std::size_t>(Held);
+    })) << Service->Threads();
 
     const int Total = Scaled(20000);
     EXPECT_EQ(Hammer(64, Total, 8, 4), 0u) << "of " << Total;
@@ -164,7 +163,8 @@ TEST_F(ServiceLoadTest, HeldConnectionsThenManyClients) {
 
     EXPECT_TRUE(ServiceProcess::Eventually([&, BT = BaseThreads, BF = BaseFds] {
         return Service->Threads() <= BT && Service->Descriptors() <= BF;
-    })) << "threads " << Service->Threads() << " (were " << BaseThreads << "), descriptors "
+    })) << "threads "
+        << Service->Threads() << " (were " << BaseThreads << "), descriptors "
         << Service->Descriptors() << " (were " << BaseFds << ")";
     // The stacks of ended connection threads go at the listener's next
     // accept; a last request makes sure of that before memory is read.
@@ -188,7 +188,8 @@ TEST_F(ServiceLoadTest, HostileClientsLeaveOthersServed) {
     std::atomic<bool> Stop{false};
     std::atomic<int> WitnessOk{0}, WitnessWrong{0};
     std::thread Witness([&] {
-        while (!Stop.load()) (Service->Send(ReadCardRequest()) == ReadOk() ? WitnessOk : WitnessWrong)++;
+        while (!Stop.load())
+            (Service->Send(ReadCardRequest()) == ReadOk() ? WitnessOk : WitnessWrong)++;
     });
 
     // A client that never reads: the keep flag holds its connection, and it
@@ -272,7 +273,8 @@ TEST_F(ServiceLoadTest, HostileClientsLeaveOthersServed) {
 
     EXPECT_TRUE(ServiceProcess::Eventually([&, BT = BaseThreads, BF = BaseFds] {
         return Service->Threads() <= BT && Service->Descriptors() <= BF;
-    })) << "threads " << Service->Threads() << " (were " << BaseThreads << "), descriptors "
+    })) << "threads "
+        << Service->Threads() << " (were " << BaseThreads << "), descriptors "
         << Service->Descriptors() << " (were " << BaseFds << ")";
     EXPECT_EQ(Service->Send(ReadCardRequest()), ReadOk());
 }
