@@ -13,10 +13,12 @@ bool IsDigit(char c) {
     return c >= '0' && c <= '9';
 }
 
+// Removes the blanks (spaces only) around a text; tabs and other control
+// characters stay and make the room text invalid.
 std::string Trim(const std::string& s) {
     size_t b = 0, e = s.size();
-    while (b < e && static_cast<unsigned char>(s[b]) <= ' ') ++b;
-    while (e > b && static_cast<unsigned char>(s[e - 1]) <= ' ') --e;
+    while (b < e && s[b] == ' ') ++b;
+    while (e > b && s[e - 1] == ' ') --e;
     return s.substr(b, e - b);
 }
 

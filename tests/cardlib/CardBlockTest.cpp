@@ -132,6 +132,9 @@ TEST(WriteCardPieces, RoomTextNormalisation) {
     EXPECT_EQ(NormaliseRoom("00000"), "0000");
     EXPECT_EQ(NormaliseRoom("12345"), "2345");
     EXPECT_EQ(NormaliseRoom(" 0A1F "), "0A1F");
+    // Only spaces are blanks: a tab stays and makes the room invalid.
+    EXPECT_EQ(NormaliseRoom("0A1F\t"), "A1F\t");
+    EXPECT_EQ(NormaliseRoom("\t101"), "\t101");
     EXPECT_EQ(NormaliseRoom("0a1f"), "0a1f");
 }
 
