@@ -244,6 +244,12 @@ void DbConnection::Open(const std::string& connectString) {
                 } catch (const CardLibError&) {
                 }
             }
+            // Texts are quoted by doubling their quotes, as SQL Server reads
+            // them; a backslash must stay an ordinary character, or a name
+            // ending in one would end its literal early.
+            Execute(
+                "SET SESSION sql_mode = CONCAT_WS(',', NULLIF(@@SESSION.sql_mode, ''), "
+                "'NO_BACKSLASH_ESCAPES')");
         }
     }
 }
