@@ -33,11 +33,12 @@ void CloseCardPort(com::IDispatch* Card, int32_t& Handle) {
 }
 
 // The frame every card operation runs in (apartment, encoder turn, object,
-// port, error trap). Body makes the card call once the port is open and
-// returns the operation's result; an error it raises is logged and makes
-// the result False.
-template <class Body>
-bool RunCardOperation(Body&& CardCall) {
+// port, error trap). Prepare builds the call's arguments right after
+// "openport", whatever it returned; Body makes the card call once the port
+// is open and returns the operation's result. An error either raises is
+// logged and makes the result False.
+template <class Prepare, class Body>
+bool RunCardOperation(Prepare&& BuildArguments, Body&& CardCall) {
     const com::HRESULT Entered = com::CoInitializeEx(nullptr, com::COINIT_MULTITHREADED);
     bool Result = false;
     {
@@ -47,6 +48,7 @@ bool RunCardOperation(Body&& CardCall) {
         try {
             Card = com::CreateObject(kProgId);
             Handle = OpenCardPort(Card.Get());
+            BuildArguments();
             if (Handle > 0) {
                 Result = CardCall(Card.Get(), Handle);
             } else {
@@ -75,6 +77,11 @@ bool RunCardOperation(Body&& CardCall) {
     return Result;
 }
 
+template <class Body>
+bool RunCardOperation(Body&& CardCall) {
+    return RunCardOperation([] {}, std::forward<Body>(CardCall));
+}
+
 }  // namespace
 
 TOstraDoorLock::~TOstraDoorLock() {
@@ -100,13 +107,20 @@ bool TOstraDoorLock::WriteCard(std::string /*RegisterId*/, std::string BuildingC
                                std::string FloorCode, std::string RoomNo, std::string /*GuestName*/,
                                TDateTime /*BeginDate*/, TDateTime /*BeginTime*/, TDateTime EndDate,
                                TDateTime EndTime, bool /*IsCopy*/, int64_t& CardNo) {
-    return RunCardOperation([&](com::IDispatch* Card, int32_t& Handle) {
-        std::string EndText = CardEndText(EndDate, EndTime);
-        std::string CardText = "00000028";
-        std::string HolderText = "USER1";
-        int32_t Building = CodeToInt(BuildingCode);
-        int32_t Floor = CodeToInt(FloorCode);
-        std::string RoomText = RoomNo;
+    std::string EndText, CardText, HolderText, RoomText;
+    int32_t Building = 0, Floor = 0;
+    // The codes are converted before the port's handle is looked at: a code
+    // that is no number fails the issue with its conversion error, also when
+    // the port did not open.
+    auto BuildArguments = [&] {
+        EndText = CardEndText(EndDate, EndTime);
+        CardText = "00000028";
+        HolderText = "USER1";
+        Building = CodeToInt(BuildingCode);
+        Floor = CodeToInt(FloorCode);
+        RoomText = RoomNo;
+    };
+    return RunCardOperation(BuildArguments, [&](com::IDispatch* Card, int32_t& Handle) {
         const int32_t Result = com::VariantToInt32(
             com::CallMethod(Card, "WriteCard",
                             {Variant::Ref(&Handle), Variant::Ref(&EndText), Variant::Ref(&CardText),

@@ -79,6 +79,15 @@ TEST_F(OstraDoorLockTest, BadCodesAreLoggedConversionErrors) {
         EXPECT_FALSE(Issue("1", Bad, "101", End, CardNo));
     }
     EXPECT_EQ(CardNo, 0);
+
+    // The codes are converted before the port's handle is looked at: with
+    // no encoder on COM1 the conversion error is still the one line.
+    Log.Clear();
+    Opt->SetPortName("COM1");
+    EXPECT_FALSE(Issue("A1", "1", "101", End, CardNo));
+    EXPECT_EQ(Log.Snapshot(), std::vector<std::string>{"'A1' is not a valid integer value"});
+    Opt->SetPortName("COM3");
+
     // The port was closed again: the next operation opens it as usual.
     CardRoad::LayGuestCard(Port, 9);
     EXPECT_TRUE(Lock.ReadCard(CardNo));
