@@ -1,5 +1,6 @@
 // The module starts and ends of the service program.
 #include "lockdriver/OptionUnit.h"
+#include "lockdriver/ui/OptionFormUnit.h"
 #include "service/app/ProgramUnit.h"
 #include "service/core/DoorlockRecordManagerUnit.h"
 #include "service/core/LogFileUnit.h"
@@ -18,6 +19,7 @@ void StartModules() {
 
 void EndModules() {
     FreeRecordManager();
+    OldPortName.clear();  // the port name the option dialog saved
     FreeLogFile();
 }
 

@@ -14,8 +14,8 @@ namespace ostra {
 // Module starts, in order: the lock driver's port settings (Option),
 // SysOption, LogFile, RecordManager.
 void StartModules();
-// Module ends, in reverse: RecordManager, LogFile. The settings objects live
-// until the process ends.
+// Module ends, in reverse: RecordManager, the option dialog's saved port
+// name, LogFile. The settings objects live until the process ends.
 void EndModules();
 
 // The lock object of this build, owned by the program for the whole run.
