@@ -1,5 +1,6 @@
 #include "service/ui/MainFormUnit.h"
 
+#include <QAction>
 #include <QCloseEvent>
 #include <QEventLoop>
 #include <QGuiApplication>
@@ -34,6 +35,24 @@
 namespace ostra {
 
 TMainForm* MainForm = nullptr;
+
+namespace {
+
+// A menu entry that stands for an action: it shows the action's caption,
+// image and state, and choosing it runs the action.
+void LinkMenuItem(QAction* Item, QAction* Action) {
+    auto follow = [Item, Action] {
+        Item->setText(Action->text());
+        Item->setIcon(Action->icon());
+        Item->setEnabled(Action->isEnabled());
+        Item->setVisible(Action->isVisible());
+    };
+    follow();
+    QObject::connect(Action, &QAction::changed, Item, follow);
+    QObject::connect(Item, &QAction::triggered, Action, &QAction::trigger);
+}
+
+}  // namespace
 
 QString KindTitle(int Kind) {
     switch (Kind) {
@@ -99,6 +118,11 @@ TMainForm::TMainForm(QWidget* Owner) : QMainWindow(Owner), ui(std::make_unique<U
     ui->ToolBar->widgetForAction(ui->ChangePasswordAction)->setObjectName("ChangePasswordButton");
     ui->ToolBar->widgetForAction(ui->AboutAction)->setObjectName("HelpButton");
     ui->ToolBar->widgetForAction(ui->ExitAction)->setObjectName("ExitButton");
+    LinkMenuItem(ui->ExitMenuItem, ui->ExitAction);
+    LinkMenuItem(ui->OptionMenuItem, ui->OptionAction);
+    LinkMenuItem(ui->T1, ui->TestAction);
+    LinkMenuItem(ui->ChangePasswordMenuItem, ui->ChangePasswordAction);
+    LinkMenuItem(ui->AboutMenuItem, ui->AboutAction);
     // Client area 857 x 442 below the menu bar, centred on the screen.
     resize(857, 442 + ui->MainMenu->sizeHint().height());
     if (QScreen* screen = QGuiApplication::primaryScreen())

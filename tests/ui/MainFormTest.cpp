@@ -99,10 +99,15 @@ TEST_F(MainWindow, HasTheTitleMenusActionsAndStartLineOfTheDoorlockKind) {
     QStringList menus;
     for (QAction* menu : form.findChild<QMenuBar*>("MainMenu")->actions()) menus << menu->text();
     EXPECT_EQ(menus, (QStringList{"文件(&F)", "工具(&T)", "帮助(&H)"}));
-    QStringList toolMenu;
-    for (QAction* item : form.findChild<QMenu*>("ToolMenu")->actions())
-        toolMenu << (item->isSeparator() ? QString("-") : item->objectName());
-    EXPECT_EQ(toolMenu, (QStringList{"OptionAction", "TestAction", "-", "ChangePasswordAction"}));
+    // The menu entries carry their own names and show their actions' captions.
+    QStringList items;
+    for (const char* menu : {"FileMenu", "ToolMenu", "HelpMenu"})
+        for (QAction* item : form.findChild<QMenu*>(menu)->actions())
+            items << item->objectName() + "=" + (item->isSeparator() ? "-" : item->text());
+    EXPECT_EQ(items, (QStringList{"ExitMenuItem=退出(&X)", "OptionMenuItem=选项(&O)...",
+                                  "T1=测试(&T)", "N1=-",
+                                  "ChangePasswordMenuItem=更改管理员密码(&C)",
+                                  "AboutMenuItem=关于(&A)..."}));
     for (const char* button : {"OptionButton", "ChangePasswordButton", "HelpButton", "ExitButton"})
         EXPECT_NE(form.findChild<QToolButton*>(button), nullptr) << button;
     // Client area below the menu bar.
@@ -150,16 +155,21 @@ TEST_F(MainWindow, OptionAsksForThePasswordEachTimeAndTestDoesNot) {
     form.findChild<QAction*>("OptionAction")->trigger();
     EXPECT_EQ(Lock.OptionForms, 2);
 
+    // The menu entry runs the action, password included.
+    AnswerPassword("movrel");
+    form.findChild<QAction*>("OptionMenuItem")->trigger();
+    EXPECT_EQ(Lock.OptionForms, 3);
+
     QString opened;
     OnNextModal([&](QDialog& dialog) { opened = dialog.objectName(); });
-    form.findChild<QAction*>("TestAction")->trigger();
+    form.findChild<QAction*>("T1")->trigger();
     EXPECT_EQ(opened, "TDoorlockTestForm");
 
     // Without a lock object the Option action does nothing after the password.
     Doorlock.store(nullptr);
     AnswerPassword("movrel");
     form.findChild<QAction*>("OptionAction")->trigger();
-    EXPECT_EQ(Lock.OptionForms, 2);
+    EXPECT_EQ(Lock.OptionForms, 3);
 }
 
 TEST_F(MainWindow, ChangePasswordAsksForTheOldOneFirst) {
