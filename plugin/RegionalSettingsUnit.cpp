@@ -283,9 +283,10 @@ TDateTime StrToDateTime(std::string_view Text, const TRegionalSettings& Settings
             break;
     }
     if (digits[yearIndex] <= 2) {
-        const int current = DecodeDateTime(Now()).Year;
-        parts.Year += current / 100 * 100;
-        if (parts.Year < current - 50) parts.Year += 100;
+        // The century that puts the year within fifty years of the current one.
+        const int base = DecodeDateTime(Now()).Year - 50;
+        parts.Year += base / 100 * 100;
+        if (parts.Year < base) parts.Year += 100;
     }
     parts.Hour = parts.Minute = parts.Second = 0;
 
