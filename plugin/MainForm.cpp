@@ -6,6 +6,8 @@
 #include <QPlainTextEdit>
 #include <QScreen>
 #include <QStyle>
+#include <QToolBar>
+#include <utility>
 #include <stdexcept>
 
 #include "plugin/ApplicationUnit.h"
@@ -54,6 +56,16 @@ TfrmMain::TfrmMain() : ui(std::make_unique<Ui::TfrmMain>()) {
     setAttribute(Qt::WA_QuitOnClose, false);
     setCentralWidget(ui->mmo);
     ui->ToolBar1->setToolButtonStyle(Qt::ToolButtonIconOnly);
+    // Flat 25 x 25 buttons, named as the operator's tool bar names them.
+    const std::pair<QAction*, const char*> buttons[] = {{ui->actOption, "btnOption"},
+                                                        {ui->actChangePassword, "btnChangePassword"},
+                                                        {ui->actAbout, "btnAbout"},
+                                                        {ui->actExit, "btnExit"}};
+    for (const auto& [action, name] : buttons) {
+        QWidget* button = ui->ToolBar1->widgetForAction(action);
+        button->setObjectName(QString::fromLatin1(name));
+        button->setFixedSize(25, 25);
+    }
     AssignActionImages(this);
 
     OnEvent(ui->actExit, &QAction::triggered, this, &TfrmMain::actExitExecute);

@@ -114,6 +114,11 @@ TEST_F(KestraneForms, MainWindowTitlesMenusAndListenerStart) {
     EXPECT_EQ(
         ActionTexts(form.findChild<QToolBar*>("ToolBar1")),
         QStringList({"选项(&O)...", "更改管理员密码(&C)", "-", "关于(&A)...", "-", "退出(&X)"}));
+    for (const char* button : {"btnOption", "btnChangePassword", "btnAbout", "btnExit"}) {
+        const auto* b = form.findChild<QWidget*>(button);
+        ASSERT_NE(b, nullptr) << button;
+        EXPECT_EQ(b->size(), QSize(25, 25)) << button;
+    }
 
     EXPECT_TRUE(form.Memo()->isReadOnly());
     EXPECT_TRUE(form.Listener().Active());
