@@ -10,6 +10,7 @@
 #include <unistd.h>
 
 #include <cctype>
+#include <cstdlib>
 #include <fstream>
 #include <string>
 #include <utility>
@@ -31,7 +32,11 @@ std::string Folder() {
         std::string tmpl = (access("/dev/shm", W_OK) == 0 ? "/dev/shm" : "/tmp");
         tmpl += "/ostra-fuzz-ini-XXXXXX";
         const char* made = ::mkdtemp(tmpl.data());
-        return std::string(made ? made : "/tmp") + "/";
+        if (!made) throw PropertyViolation("no temporary folder for the INI file");
+        // Each run leaves its file removed; the folder goes when the process ends.
+        static std::string folder = made;
+        std::atexit([] { ::rmdir(folder.c_str()); });
+        return folder + "/";
     }();
     return dir;
 }
