@@ -1,8 +1,10 @@
 // The member-card and hand-card test dialogs against test devices.
 #include <gtest/gtest.h>
 
+#include <QAbstractButton>
 #include <QApplication>
 #include <QComboBox>
+#include <QLabel>
 #include <QLineEdit>
 #include <QPushButton>
 #include <memory>
@@ -10,6 +12,7 @@
 #include "otherkinds/core/DeviceRegistryUnit.h"
 #include "otherkinds/ui/HandTestFormUnit.h"
 #include "otherkinds/ui/MemberTestFormUnit.h"
+#include "service/ui/DoorlockTestFormUnit.h"
 #include "service/ui/GuardUnit.h"
 #include "tests/otherkinds/FakeDevices.h"
 #include "tests/ui/UiTestSupport.h"
@@ -124,6 +127,35 @@ TEST_F(TestForms, HandDialogLayoutFollowsTheDoorLockTestDialog) {
     THandTestForm early(nullptr, QDateTime(QDate(2008, 3, 1), QTime(0, 30, 5)));
     EXPECT_EQ(early.ui()->CheckInDateTimeTxt->text(), QStringLiteral("2008-02-29 23:30:05"));
     EXPECT_EQ(early.ui()->CheckOutDateTimeTxt->text(), QStringLiteral("2008-03-03 00:30:05"));
+}
+
+// The caption or text a component shows, whatever its kind.
+QString ShownText(const QWidget* Widget) {
+    if (auto* label = qobject_cast<const QLabel*>(Widget)) return label->text();
+    if (auto* button = qobject_cast<const QAbstractButton*>(Widget)) return button->text();
+    if (auto* edit = qobject_cast<const QLineEdit*>(Widget)) return edit->text();
+    return QString();
+}
+
+TEST_F(TestForms, HandDialogMatchesTheDoorLockTestDialogComponentForComponent) {
+    TDoorlockTestForm door;
+    THandTestForm hand;
+    EXPECT_EQ(hand.font(), door.font());  // the date texts fit their edits in both
+    int compared = 0;
+    for (const QWidget* d : door.findChildren<QWidget*>()) {
+        if (d->objectName().isEmpty() || d->objectName().startsWith("qt_")) continue;
+        const QString name = d->objectName() == "CardNoTxt" ? "HandNoTxt" : d->objectName();
+        const QWidget* h = hand.findChild<QWidget*>(name);
+        ASSERT_NE(h, nullptr) << name.toStdString();
+        EXPECT_STREQ(h->metaObject()->className(), d->metaObject()->className())
+            << name.toStdString();
+        EXPECT_EQ(h->geometry(), d->geometry()) << name.toStdString();
+        if (!name.endsWith("DateTimeTxt")) {  // filled from the clock
+            EXPECT_EQ(ShownText(h), ShownText(d)) << name.toStdString();
+        }
+        ++compared;
+    }
+    EXPECT_EQ(compared, 19);
 }
 
 TEST_F(TestForms, HandReadShowsTheNumberWriteAndEraseShowNothing) {
