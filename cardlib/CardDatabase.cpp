@@ -221,7 +221,19 @@ void DbConnection::Open(const std::string& connectString) {
     SQLHDBC dbc = static_cast<SQLHDBC>(dbc_);
     // A server that does not answer is given up after 15 seconds.
     SQLSetConnectAttr(dbc, SQL_ATTR_LOGIN_TIMEOUT, reinterpret_cast<SQLPOINTER>(15), 0);
-    WText text = ToUtf16(connectString);
+    // MariaDB's driver does not apply the login time-out to the server's
+    // greeting, and leaves the statement time-out to the server alone: a
+    // server that accepts but never answers would hold the call (and with
+    // it the caller's turn on the encoder) for ever. The driver's own
+    // connect time-out (the login time-out) and read and write time-outs
+    // (the command time-out) bound both.
+    std::string driverString = connectString;
+    if (commandTimeout_ > 0) {
+        const std::string seconds = std::to_string(commandTimeout_);
+        if (!driverString.empty() && driverString.back() != ';') driverString += ';';
+        driverString += "CONN_TIMEOUT=15;READ_TIMEOUT=" + seconds + ";WRITE_TIMEOUT=" + seconds;
+    }
+    WText text = ToUtf16(driverString);
     SQLWCHAR out[1024];
     SQLSMALLINT outLen = 0;
     SQLRETURN rc = SQLDriverConnectW(dbc, nullptr, W(text), static_cast<SQLSMALLINT>(text.size()),

@@ -207,6 +207,35 @@ TEST_F(CardDbFaultTest, ServerStoppedAndStartedWhileIssuing) {
     lycomm::Detach(kEncoderPort);
 }
 
+// The server stops answering (frozen, its connections open) while issues
+// run: each request still comes back, "500" once the library's login
+// (15 s) or command (10 s) time-out has passed, and issues go on once the
+// server answers again. A reply that has not come after 60 s is a hang.
+TEST_F(CardDbFaultTest, FrozenServerTimesOut) {
+    ASSERT_EQ(lycomm::Attach(kEncoderPort, std::nullopt), "");
+    ASSERT_EQ(lycomm::LayBlankCard(kEncoderPort, lycomm::kFactoryPassword), "");
+    ServiceProcess Service(Road->Root / "service", "PortName=COM2\r\n");
+    ASSERT_TRUE(Service.WaitUntilListening());
+    ASSERT_EQ(CardNoOf(Service.Send(IssueRequest("101")).value_or("")), 101);
+
+    std::ifstream PidFile(Db->Dir + "/mysqld.pid");
+    pid_t Server = 0;
+    ASSERT_TRUE(PidFile >> Server);
+    ASSERT_EQ(::kill(Server, SIGSTOP), 0);
+    // Two at once: the second waits for the first's turn on the encoder.
+    std::vector<std::optional<std::string>> Replies(2);
+    std::vector<std::thread> Pool;
+    for (std::size_t I = 0; I < Replies.size(); ++I)
+        Pool.emplace_back([&, I] { Replies[I] = Service.Send(IssueRequest("101"), 60); });
+    for (auto& T : Pool) T.join();
+    ::kill(Server, SIGCONT);
+    for (const auto& R : Replies) EXPECT_EQ(R, DoorReply("500", "发卡失败", 0));
+    const auto After = Service.Send(IssueRequest("101"), 60);
+    ASSERT_TRUE(After);
+    EXPECT_EQ(*After, DoorReply("200", "发卡成功", CardNoOf(*After)));
+    lycomm::Detach(kEncoderPort);
+}
+
 // Sixteen processes issue through the card library at once, each on an
 // encoder of its own: the counter rises by exactly the number of cards
 // issued and every card number is a different one.
