@@ -8,9 +8,9 @@
 // and again after the unload, while no window of the library exists; it
 // keeps a title of its own and reaches no Qt object. ShowMainAppWin makes
 // the host's application current and leaves it so after it returns:
-//   title        -> the host's QGuiApplication::applicationDisplayName
+//   title        -> the host's QCoreApplication::applicationName
 //   modal runs   -> event loops (QDialog::exec) on the host's application
-//   error reports-> error boxes captioned with that display name
+//   error reports-> error boxes captioned with that name
 //                   (service/ui/GuardUnit.h)
 //
 // Threads: host's user-interface thread only; set at load and unload while

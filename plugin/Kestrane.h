@@ -27,13 +27,15 @@
 //   - `Application` is the host's application: a pointer to the process's
 //     QApplication. Qt allows one application object per process, so the
 //     host's is the one the library's windows run in for the whole call:
-//       title        - the application's display name
-//                      (QGuiApplication::applicationDisplayName). The call
-//                      sets it to "澄枫Zelt门锁接口" and leaves it so.
+//       title        - the application's name
+//                      (QCoreApplication::applicationName). The call sets
+//                      it to "澄枫Zelt门锁接口" and leaves it so; it never
+//                      sets the display name, so the host's window titles
+//                      get nothing appended.
 //       modal runs   - the library's window and dialogs run modal event loops
 //                      (QDialog::exec) inside the call, on the calling thread.
 //       error reports- an error raised in a window's event handler is shown
-//                      in an error box whose caption is that display name;
+//                      in an error box whose caption is that name;
 //                      the window carries on.
 //     The library never frees or quits the host's application; closing its
 //     windows does not count as the host's last window closing. Its own

@@ -13,7 +13,7 @@
 //   show lock|nil    call ShowMainAppWin   -> "showing", later "returned"
 //   close P1 P2 ...  close the library's window, answering the password
 //                    prompts with P1, P2, ... ("-" cancels a prompt)
-//   title            -> "title <the application's display name>"
+//   title            -> "title <the application's name>"
 //   app              -> "app same|other"  (is the host's QApplication current)
 //   unload           dlclose the library   -> "unloaded yes|no"
 //   ping             -> "pong"
@@ -133,7 +133,7 @@ class THostDriver : public QObject {
             for (QWidget* w : QApplication::topLevelWidgets())
                 if (w->objectName() == "frmMain" && w->isVisible()) w->close();
         } else if (verb == "title") {
-            Say("title " + QGuiApplication::applicationDisplayName().toStdString());
+            Say("title " + QCoreApplication::applicationName().toStdString());
         } else if (verb == "app") {
             Say(QCoreApplication::instance() == &App ? "app same" : "app other");
         } else if (verb == "unload") {

@@ -1,17 +1,21 @@
 #include "service/ui/GuardUnit.h"
 
-#include <QGuiApplication>
+#include <QCoreApplication>
 
 #include "service/ui/MessageBoxUnit.h"
 
 namespace ostra {
 
+// Kept as the application name, never as the display name: once a display
+// name is set, the desktop platforms append " — <display name>" to the title
+// of every top-level window, and the captions of the message boxes and
+// dialogs must read exactly as given.
 QString ApplicationTitle() {
-    return QGuiApplication::applicationDisplayName();
+    return QCoreApplication::applicationName();
 }
 
 void SetApplicationTitle(const QString& Title) {
-    QGuiApplication::setApplicationDisplayName(Title);
+    QCoreApplication::setApplicationName(Title);
 }
 
 void ShowException(QWidget* Owner, const std::exception& Error) {

@@ -18,6 +18,8 @@ namespace ostra {
 
 // The application title: the caption of the error boxes. Set by the main
 // window for its interface kind (and by the plug-in's window for its own).
+// It is the application's name (QCoreApplication::applicationName); the
+// display name is never set, so no window title gets it appended.
 QString ApplicationTitle();
 void SetApplicationTitle(const QString& Title);
 

@@ -98,7 +98,7 @@ class KestraneForms : public ::testing::Test {
 TEST_F(KestraneForms, MainWindowTitlesMenusAndListenerStart) {
     TfrmMain form;
     EXPECT_EQ(form.windowTitle(), "澄枫Zelt门锁接口");
-    EXPECT_EQ(QGuiApplication::applicationDisplayName(), "澄枫Zelt门锁接口");
+    EXPECT_EQ(QCoreApplication::applicationName(), "澄枫Zelt门锁接口");
     const auto* menus = form.findChild<QMenuBar*>("MainMenu1");
     ASSERT_NE(menus, nullptr);
     // The client area below the menu bar, fixed.
@@ -281,7 +281,7 @@ TEST_F(KestraneTestForm, AnUnreadableDateIsShownAndNoCardIsWritten) {
     Child<QPushButton>(form, "WriteCardBtn")->click();
     ASSERT_EQ(Boxes.Boxes.size(), 1u);
     EXPECT_EQ(Boxes.Boxes[0].Text, "'tomorrow' is not a valid date and time");
-    EXPECT_EQ(Boxes.Boxes[0].Caption, QGuiApplication::applicationDisplayName());
+    EXPECT_EQ(Boxes.Boxes[0].Caption, QCoreApplication::applicationName());
 
     // Where the user's dates are not year first, its own texts do not read back.
     UserRegionalSettings = RegionalSettingsFromFormats("%m/%d/%Y", "%H:%M:%S");

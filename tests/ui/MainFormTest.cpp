@@ -7,6 +7,7 @@
 
 #include <QAction>
 #include <QCloseEvent>
+#include <QGuiApplication>
 #include <QLineEdit>
 #include <QMenuBar>
 #include <QPlainTextEdit>
@@ -113,6 +114,18 @@ TEST_F(MainWindow, HasTheTitleMenusActionsAndStartLineOfTheDoorlockKind) {
     // Client area below the menu bar.
     EXPECT_EQ(form.width(), 857);
     EXPECT_EQ(form.height() - form.findChild<QMenuBar*>("MainMenu")->sizeHint().height(), 442);
+}
+
+TEST_F(MainWindow, ItsTitleIsNotAppendedToOtherWindowTitles) {
+    // Once a display name has been set, Qt's desktop platforms append
+    // " — <display name>" to every top-level window title. With none set,
+    // the display name merely follows the application name.
+    TMainForm form;
+    const QString title = ApplicationTitle();
+    QCoreApplication::setApplicationName(QStringLiteral("probe"));
+    EXPECT_EQ(QGuiApplication::applicationDisplayName(), QStringLiteral("probe"));
+    SetApplicationTitle(title);
+    EXPECT_EQ(ApplicationTitle(), QStringLiteral("澄枫Zelt门锁接口"));
 }
 
 TEST_F(MainWindow, AnswersRequestsOnTheDoorlockPort) {
