@@ -79,7 +79,8 @@ void TAutoReadDoorCard::Execute() {
 
 void TAutoReadDoorCard::SendCardNo() {
     try {
-        if (!PmsClient.Connected()) PmsClient.Connect();
+        // A stop at program exit must not wait for a front desk that never answers.
+        if (!PmsClient.Connected()) PmsClient.Connect([this] { return FTerminated.load(); });
         const std::string Text = ZeltRequestText(CardNo);
         LogWrite("发送读卡信息给pms:" + Text);
         PmsClient.Send(Text);

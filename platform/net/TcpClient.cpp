@@ -1,7 +1,9 @@
 #include "platform/net/TcpClient.h"
 
+#include <fcntl.h>
 #include <netdb.h>
 #include <netinet/in.h>
+#include <poll.h>
 #include <sys/socket.h>
 #include <unistd.h>
 
@@ -16,13 +18,46 @@ std::string SocketErrorText(int Err) {
     return "Socket Error # " + std::to_string(Err) + " " + std::strerror(Err);
 }
 
+// Connects fd to Address, waiting as a blocking connect would, but asking
+// Abandon every 250 ms. Returns 0 or the errno of the failure.
+int ConnectSocket(int fd, const sockaddr* Address, socklen_t Length,
+                  const std::function<bool()>& Abandon) {
+    const int flags = ::fcntl(fd, F_GETFL);
+    if (flags < 0 || ::fcntl(fd, F_SETFL, flags | O_NONBLOCK) < 0) return errno;
+    int err = 0;
+    if (::connect(fd, Address, Length) != 0) {
+        err = errno;
+        if (err == EINPROGRESS || err == EINTR) {
+            for (;;) {
+                pollfd p{fd, POLLOUT, 0};
+                const int r = ::poll(&p, 1, 250);
+                if (r < 0 && errno != EINTR) {
+                    err = errno;
+                    break;
+                }
+                if (r > 0) {
+                    socklen_t len = sizeof(err);
+                    if (::getsockopt(fd, SOL_SOCKET, SO_ERROR, &err, &len) != 0) err = errno;
+                    break;
+                }
+                if (Abandon && Abandon()) {
+                    err = ECANCELED;
+                    break;
+                }
+            }
+        }
+    }
+    if (err == 0 && ::fcntl(fd, F_SETFL, flags) < 0) err = errno;
+    return err;
+}
+
 }  // namespace
 
 TcpClient::~TcpClient() {
     Disconnect();
 }
 
-void TcpClient::Connect() {
+void TcpClient::Connect(const std::function<bool()>& Abandon) {
     Disconnect();
     addrinfo hints{};
     hints.ai_family = AF_INET;
@@ -38,16 +73,14 @@ void TcpClient::Connect() {
             lastErr = errno;
             continue;
         }
-        int r;
-        do {
-            r = ::connect(fd, a->ai_addr, a->ai_addrlen);
-        } while (r != 0 && errno == EINTR);
-        if (r == 0) {
+        const int err = ConnectSocket(fd, a->ai_addr, a->ai_addrlen, Abandon);
+        if (err == 0) {
             Fd_ = fd;
             break;
         }
-        lastErr = errno;
+        lastErr = err;
         ::close(fd);
+        if (err == ECANCELED) break;
     }
     ::freeaddrinfo(found);
     if (Fd_ < 0) throw ENetError(SocketErrorText(lastErr));

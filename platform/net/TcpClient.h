@@ -6,6 +6,7 @@
 #pragma once
 
 #include <cstdint>
+#include <functional>
 #include <string>
 #include <string_view>
 
@@ -25,7 +26,10 @@ class TcpClient {
 
     // Resolves Host (IPv4) and connects, blocking until connected or failed.
     // Throws ENetError with the system's text. Closes an earlier connection first.
-    void Connect();
+    // Abandon, when given, is asked every 250 ms while the connect waits; when
+    // it answers true the connect gives up with ENetError. It lets a thread
+    // that is being stopped leave a connect to a host that never answers.
+    void Connect(const std::function<bool()>& Abandon = {});
     bool Connected() const { return Fd_ >= 0; }
     // Sends every byte (no terminator of its own). Throws ENetError; the
     // connection is then closed.

@@ -4,6 +4,7 @@
 
 #include <condition_variable>
 #include <thread>
+#include <vector>
 
 #include "platform/net/TcpClient.h"
 #include "service/core/DoorlockMessageHandlerUnit.h"
@@ -328,6 +329,36 @@ TEST(TcpClientTest, SendsBytesWithoutTerminatorAndCloses) {
     EXPECT_THROW(client.Send("x"), ENetError);
     client.Host = "no-such-host.invalid";
     EXPECT_THROW(client.Connect(), ENetError);
+}
+
+TEST(TcpClientTest, AConnectThatIsNeverAnsweredCanBeAbandoned) {
+    // A listener that never accepts, its queue filled: further handshakes are
+    // left unanswered, as with a front-desk host that has gone away.
+    const int server = ::socket(AF_INET, SOCK_STREAM, 0);
+    sockaddr_in a{};
+    a.sin_family = AF_INET;
+    a.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
+    ASSERT_EQ(::bind(server, reinterpret_cast<sockaddr*>(&a), sizeof a), 0);
+    ASSERT_EQ(::listen(server, 0), 0);
+    socklen_t len = sizeof a;
+    ::getsockname(server, reinterpret_cast<sockaddr*>(&a), &len);
+    std::vector<int> fillers;
+    for (int i = 0; i < 4; ++i) {
+        const int fd = ::socket(AF_INET, SOCK_STREAM | SOCK_NONBLOCK, 0);
+        ::connect(fd, reinterpret_cast<sockaddr*>(&a), sizeof a);
+        fillers.push_back(fd);
+    }
+
+    TcpClient client;
+    client.Host = "127.0.0.1";
+    client.Port = ntohs(a.sin_port);
+    int asked = 0;
+    EXPECT_THROW(client.Connect([&] { return ++asked >= 2; }), ENetError);
+    EXPECT_FALSE(client.Connected());
+    EXPECT_EQ(asked, 2);
+
+    for (int fd : fillers) ::close(fd);
+    ::close(server);
 }
 
 }  // namespace
