@@ -264,6 +264,8 @@ class Variant {
     Variant Deref() const;
 
   private:
+    static Variant ByRef(VARTYPE vt, void* p);
+
     VARTYPE vt_ = VT_EMPTY;
     union {
         std::uint64_t raw_ = 0;

@@ -117,42 +117,18 @@ Variant Variant::Unknown(IUnknown* p) {
     return r;
 }
 
-Variant Variant::Ref(std::int16_t* p) {
+Variant Variant::ByRef(VARTYPE vt, void* p) {
     Variant r;
-    r.vt_ = VT_BYREF | VT_I2;
+    r.vt_ = VT_BYREF | vt;
     r.ref_ = p;
     return r;
 }
-Variant Variant::Ref(std::int32_t* p) {
-    Variant r;
-    r.vt_ = VT_BYREF | VT_I4;
-    r.ref_ = p;
-    return r;
-}
-Variant Variant::Ref(std::uint8_t* p) {
-    Variant r;
-    r.vt_ = VT_BYREF | VT_UI1;
-    r.ref_ = p;
-    return r;
-}
-Variant Variant::Ref(bool* p) {
-    Variant r;
-    r.vt_ = VT_BYREF | VT_BOOL;
-    r.ref_ = p;
-    return r;
-}
-Variant Variant::Ref(std::string* p) {
-    Variant r;
-    r.vt_ = VT_BYREF | VT_BSTR;
-    r.ref_ = p;
-    return r;
-}
-Variant Variant::Ref(Variant* p) {
-    Variant r;
-    r.vt_ = VT_BYREF | VT_VARIANT;
-    r.ref_ = p;
-    return r;
-}
+Variant Variant::Ref(std::int16_t* p) { return ByRef(VT_I2, p); }
+Variant Variant::Ref(std::int32_t* p) { return ByRef(VT_I4, p); }
+Variant Variant::Ref(std::uint8_t* p) { return ByRef(VT_UI1, p); }
+Variant Variant::Ref(bool* p) { return ByRef(VT_BOOL, p); }
+Variant Variant::Ref(std::string* p) { return ByRef(VT_BSTR, p); }
+Variant Variant::Ref(Variant* p) { return ByRef(VT_VARIANT, p); }
 
 std::int16_t Variant::i2() const {
     if (vt_ != VT_I2) WrongType("i2");
