@@ -11,7 +11,7 @@
 //   named by OSTRA_CARDDB_SERVER (skipped without one).
 // - 1 and 64 clients; median and 99th percentile of the round trip (connect
 //   to the reply's 0x00), requests per second, and each as a ratio to the
-//   echo's.
+//   echo's. Each figure is from the middle one (by throughput) of three runs.
 // - The service's resident memory idle and with 1,000 held connections.
 // - The CPU of the card auto-read thread with no card on the encoder at the
 //   simulator's default delay.
@@ -116,7 +116,8 @@ Stats Measure(uint16_t Port, const std::string& Request, const Check& Good, int 
                     if (SendAll(Fd, Bytes)) Reply = ReadReply(Fd, Pending);
                     ::close(Fd);
                 }
-                Lat[C].push_back(std::chrono::duration<double, std::micro>(Clock::now() - T0).count());
+                Lat[C].push_back(
+                    std::chrono::duration<double, std::micro>(Clock::now() - T0).count());
                 if (!Good(Reply)) ++Wrong;
             }
         });
@@ -134,6 +135,20 @@ Stats Measure(uint16_t Port, const std::string& Request, const Check& Good, int 
         S.PerSecond = static_cast<double>(All.size()) / Elapsed;
     }
     return S;
+}
+
+// Three runs of Measure; the one with the middle throughput. The machine
+// this runs on is shared, and a single run can land on a busy moment.
+Stats MedianOf3(uint16_t Port, const std::string& Request, const Check& Good, int Clients,
+                std::size_t MaxTotal, double Seconds) {
+    std::vector<Stats> Runs;
+    for (int I = 0; I < 3; ++I)
+        Runs.push_back(Measure(Port, Request, Good, Clients, MaxTotal, Seconds));
+    std::sort(Runs.begin(), Runs.end(),
+              [](const Stats& A, const Stats& B) { return A.PerSecond < B.PerSecond; });
+    Stats M = Runs[1];
+    for (const Stats& R : Runs) M.Wrong = std::max(M.Wrong, R.Wrong);
+    return M;
 }
 
 void LayGuestCard(int Port, int32_t N) {
@@ -205,7 +220,8 @@ int main() {
     const std::string Ping = "<DoorRequest type=\"ReadCard\"/>";
     Measure(EchoPort, Ping, Is(Ping), 4, 2000, Seconds);  // warm-up
     for (int Clients : {1, 64})
-        Rows.push_back({"Echo", Clients, Measure(EchoPort, Ping, Is(Ping), Clients, 200000, Seconds)});
+        Rows.push_back(
+            {"Echo", Clients, MedianOf3(EchoPort, Ping, Is(Ping), Clients, 200000, Seconds)});
     ::kill(Echo, SIGKILL);
     ::waitpid(Echo, nullptr, 0);
 
@@ -220,14 +236,15 @@ int main() {
         const std::string ReadOk = DoorReply("200", "读卡成功", kCardNo);
         Measure(Service.Port, ReadCardRequest(), Is(ReadOk), 4, 2000, Seconds);  // warm-up
         for (int Clients : {1, 64})
-            Rows.push_back({"ReadCard", Clients,
-                            Measure(Service.Port, ReadCardRequest(), Is(ReadOk), Clients, 200000, Seconds)});
+            Rows.push_back(
+                {"ReadCard", Clients,
+                 MedianOf3(Service.Port, ReadCardRequest(), Is(ReadOk), Clients, 200000, Seconds)});
         if (!Db.empty()) {
             lycomm::TakeCard(kReadPort);
             lycomm::LayBlankCard(kReadPort, lycomm::kFactoryPassword);
             // Every issue gets a new number, so the reply is checked by form.
             for (int Clients : {1, 64}) {
-                Stats S = Measure(
+                Stats S = MedianOf3(
                     Service.Port, IssueRequest("101"),
                     [](const std::optional<std::string>& R) {
                         return R && *R == DoorReply("200", "发卡成功", CardNoOf(*R));
@@ -291,7 +308,9 @@ int main() {
     std::map<int, Stats> EchoAt;
     for (const auto& R : Rows)
         if (R.Name == "Echo") EchoAt[R.Clients] = R.S;
-    std::printf("| Request | Clients | Median µs | p99 µs | Requests/s | Median ÷ echo | Echo req/s ÷ req/s | Wrong |\n");
+    std::printf(
+        "| Request | Clients | Median µs | p99 µs | Requests/s | Median ÷ echo | Echo req/s ÷ "
+        "req/s | Wrong |\n");
     std::printf("|---|---:|---:|---:|---:|---:|---:|---:|\n");
     for (const auto& R : Rows) {
         const Stats& E = EchoAt[R.Clients];
@@ -300,10 +319,12 @@ int main() {
                     E.PerSecond / R.S.PerSecond, R.S.Wrong, R.S.Requests);
     }
     if (Db.empty()) std::printf("\nIssueCard skipped: no card database (OSTRA_CARDDB_SERVER).\n");
-    std::printf("\nResident memory of OstraDoorLock: idle %.1f MiB, with %d held connections %.1f MiB\n",
-                IdleRss / 1024.0, Held, HeldRss / 1024.0);
-    std::printf("Auto-read thread, no card, simulator delay default: %.2f %% of one core "
-                "(whole process %.2f %%)\n",
-                AutoReadPct, ProcessPct);
+    std::printf(
+        "\nResident memory of OstraDoorLock: idle %.1f MiB, with %d held connections %.1f MiB\n",
+        IdleRss / 1024.0, Held, HeldRss / 1024.0);
+    std::printf(
+        "Auto-read thread, no card, simulator delay default: %.2f %% of one core "
+        "(whole process %.2f %%)\n",
+        AutoReadPct, ProcessPct);
     return 0;
 }
