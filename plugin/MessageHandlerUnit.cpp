@@ -35,32 +35,21 @@ void TMessageHandler::HandleMessage(TcpConnection& Connection, const std::string
     const std::string operation = DoorRequest::OperationOf(root);
 
     int64_t cardNo = 0;
+    DoorlockMessageHandlerUnit::TOutcome outcome;
     if (operation == "IssueCard") {
         const bool ok = IssueCard(root, cardNo);
-        response.ResultCode = ok ? "200" : "500";
-        response.ResultMessage = ok ? "发卡成功" : "发卡失败";
-        response.CardNo = cardNo;
-        Log("房间(" + DoorRequest::ChildText(root, 4) + (ok ? ")发卡成功" : ")发卡失败"));
+        outcome =
+            DoorlockMessageHandlerUnit::IssueOutcome(ok, cardNo, DoorRequest::ChildText(root, 4));
     } else if (operation == "ReadCard") {
         const bool ok = ReadCard(cardNo);
-        if (ok) {
-            response.ResultCode = "200";
-            response.ResultMessage = "读卡成功";
-            response.CardNo = cardNo;
-            Log("读卡成功，卡号为：" + std::to_string(cardNo));
-        } else {
-            response.ResultCode = "500";
-            response.ResultMessage = "读卡失败";
-            Log("读卡失败");
-        }
+        outcome = DoorlockMessageHandlerUnit::ReadOutcome(ok, cardNo);
     } else if (operation == "EraseCard") {
-        const bool ok = EraseCard();
-        response.ResultCode = ok ? "200" : "500";
-        response.ResultMessage = ok ? "注销卡成功" : "注销卡失败";
-        Log(response.ResultMessage);
+        outcome = DoorlockMessageHandlerUnit::EraseOutcome(EraseCard(), "");
     } else {
         return;  // nothing is sent and nothing more is logged
     }
+    Log(outcome.LogText);
+    response = outcome.Response;
     SendResponse(Connection, response);
 }
 

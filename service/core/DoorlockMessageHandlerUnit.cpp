@@ -1,6 +1,7 @@
 #include "service/core/DoorlockMessageHandlerUnit.h"
 
 #include <cctype>
+#include <optional>
 #include <pugixml.hpp>
 #include <stdexcept>
 
@@ -12,6 +13,9 @@
 
 namespace ostra {
 
+using DoorlockMessageHandlerUnit::EraseOutcome;
+using DoorlockMessageHandlerUnit::IssueOutcome;
+using DoorlockMessageHandlerUnit::ReadOutcome;
 using DoorlockMessageHandlerUnit::TResponse;
 
 std::string TResponse::ToXml() const {
@@ -19,6 +23,36 @@ std::string TResponse::ToXml() const {
            "</ResultCode><ResultMessage>" + ResultMessage + "</ResultMessage><CardNo>" +
            std::to_string(CardNo) + "</CardNo></DoorResponse>";
 }
+
+namespace DoorlockMessageHandlerUnit {
+
+TOutcome IssueOutcome(bool Ok, int64_t CardNo, const std::string& RoomNo) {
+    TOutcome o;
+    o.Response.ResultCode = Ok ? "200" : "500";
+    o.Response.ResultMessage = Ok ? "发卡成功" : "发卡失败";
+    o.Response.CardNo = CardNo;
+    o.LogText = "房间(" + RoomNo + (Ok ? ")发卡成功" : ")发卡失败");
+    return o;
+}
+
+TOutcome ReadOutcome(bool Ok, int64_t CardNo) {
+    TOutcome o;
+    o.Response.ResultCode = Ok ? "200" : "500";
+    o.Response.ResultMessage = Ok ? "读卡成功" : "读卡失败";
+    if (Ok) o.Response.CardNo = CardNo;
+    o.LogText = Ok ? "读卡成功，卡号为：" + std::to_string(CardNo) : std::string("读卡失败");
+    return o;
+}
+
+TOutcome EraseOutcome(bool Ok, const std::string& MessageSuffix) {
+    TOutcome o;
+    o.Response.ResultCode = Ok ? "200" : "500";
+    o.LogText = Ok ? "注销卡成功" : "注销卡失败";
+    o.Response.ResultMessage = o.LogText + MessageSuffix;
+    return o;
+}
+
+}  // namespace DoorlockMessageHandlerUnit
 
 namespace DoorRequest {
 
@@ -152,31 +186,19 @@ void TDoorlockMessageHandler::HandleMessage(TcpConnection& Connection, const std
     LogWrite("执行操作->");
 
     int64_t cardNo = 0;
+    std::optional<DoorlockMessageHandlerUnit::TOutcome> outcome;
     if (operation == "IssueCard") {
         const bool ok = IssueCard(root, cardNo);
-        response.ResultCode = ok ? "200" : "500";
-        response.ResultMessage = ok ? "发卡成功" : "发卡失败";
-        response.CardNo = cardNo;
-        LogWrite("房间(" + DoorRequest::ChildText(root, 4) + (ok ? ")发卡成功" : ")发卡失败"));
-        SendResponse(Connection, response);
+        outcome = IssueOutcome(ok, cardNo, DoorRequest::ChildText(root, 4));
     } else if (operation == "ReadCard") {
         const bool ok = ReadCard(cardNo);
-        if (ok) {
-            response.ResultCode = "200";
-            response.ResultMessage = "读卡成功";
-            response.CardNo = cardNo;
-            LogWrite("读卡成功，卡号为：" + std::to_string(cardNo));
-        } else {
-            response.ResultCode = "500";
-            response.ResultMessage = "读卡失败";
-            LogWrite("读卡失败");
-        }
-        SendResponse(Connection, response);
+        outcome = ReadOutcome(ok, cardNo);
     } else if (operation == "EraseCard") {
-        const bool ok = EraseCard();
-        response.ResultCode = ok ? "200" : "500";
-        response.ResultMessage = ok ? "注销卡成功 " : "注销卡失败 ";
-        LogWrite(ok ? "注销卡成功" : "注销卡失败");
+        outcome = EraseOutcome(EraseCard(), " ");
+    }
+    if (outcome) {
+        response = outcome->Response;
+        LogWrite(outcome->LogText);
         SendResponse(Connection, response);
     }
 

@@ -27,7 +27,7 @@
 namespace pugi {
 class xml_document;
 class xml_node;
-}
+}  // namespace pugi
 
 namespace ostra {
 
@@ -43,6 +43,19 @@ struct TResponse {
     // The DoorResponse text (UTF-8), without the 0x00.
     std::string ToXml() const;
 };
+
+// What one card operation that has run answers and logs: its reply and its
+// result log line. Shared by the service's and the plug-in's handlers.
+struct TOutcome {
+    TResponse Response;
+    std::string LogText;
+};
+// IssueCard for room RoomNo: card number in the reply whatever the result.
+TOutcome IssueOutcome(bool Ok, int64_t CardNo, const std::string& RoomNo);
+// ReadCard: card number in the reply only when read.
+TOutcome ReadOutcome(bool Ok, int64_t CardNo);
+// EraseCard: the reply's message is the log text followed by MessageSuffix.
+TOutcome EraseOutcome(bool Ok, const std::string& MessageSuffix);
 
 }  // namespace DoorlockMessageHandlerUnit
 
