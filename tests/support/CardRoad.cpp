@@ -15,6 +15,7 @@ TPrivateCardRoad::TPrivateCardRoad(const std::string& Prefix) : Dir_(Prefix) {
     ::setenv("OSTRA_COM_REGISTRY", (Root() / "registry.ini").c_str(), 1);
     ::setenv("LYCOMM_STATE_DIR", (Root() / "lycomm").c_str(), 1);
     ::setenv("LYCOMM_DELAY_MS", "0", 1);
+    SetSqlServer("127.0.0.1;PORT=1");
 }
 
 void TPrivateCardRoad::SetSqlServer(const std::string& Server, const std::string& SiteCode) {

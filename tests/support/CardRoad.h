@@ -2,7 +2,9 @@
 // card library and the encoder driver with "Setting.ini" beside them, a
 // private component registry (OSTRA_COM_REGISTRY) and private simulated
 // encoders without delay (LYCOMM_STATE_DIR). Making one points this
-// process's environment (and so its children's) at it.
+// process's environment (and so its children's) at it; "Setting.ini" names
+// no reachable server until SetSqlServer says otherwise, and the library is
+// not registered until Register.
 #pragma once
 
 #include <filesystem>

@@ -1,7 +1,14 @@
 // The real OstraDoorLock as a child process (offscreen) in a folder of its
-// own, answering over loopback. The card library, the encoders and the card
+// own, answering over loopback, and what /proc says about it (threads,
+// descriptors, resident memory). The card library, the encoders and the card
 // database are those of the environment the test process set up
 // (OSTRA_COM_REGISTRY, LYCOMM_STATE_DIR, ODBCSYSINI: see TPrivateCardRoad).
+//
+// The child runs with its limit of descriptors raised to kServiceFdLimit: the
+// service sets no limit of its own, and 1,000 held connections plus the
+// program's own files pass the usual soft limit of 1,024. Its memory is
+// measured: a small sanitizer quarantine keeps the sanitizer's own hold on
+// freed memory out of the figures.
 //
 // Threads: made and ended by one thread; Send may be called from many
 // threads at once (each call has its own connection).
@@ -17,14 +24,15 @@
 
 namespace ostra::testsupport {
 
+inline constexpr rlim_t kServiceFdLimit = 4096;
+
 class TServiceProgram {
   public:
     // Makes Folder afresh with the program (a link, else a copy: it finds
-    // its files beside itself) and "Option.ini": OptionIni followed by the
-    // [SysOption] section with a free port and the log on; then starts it.
-    // Child adds to what the child gets (its environment, its descriptors).
-    TServiceProgram(const std::filesystem::path& Folder, const std::string& OptionIni,
-                    TChildOptions Child = {});
+    // its files beside itself) and "Option.ini": the [DoorlockOption]
+    // section with the lines of DoorlockOption, the [SysOption] section with
+    // a free port and the log on; then starts it.
+    TServiceProgram(const std::filesystem::path& Folder, const std::string& DoorlockOption);
     TServiceProgram(const TServiceProgram&) = delete;
     TServiceProgram& operator=(const TServiceProgram&) = delete;
 
@@ -42,10 +50,21 @@ class TServiceProgram {
     // The log file of the run (the one ".LOG" file in the folder), if any.
     std::optional<std::filesystem::path> LogPath() const;
 
+    std::size_t Threads() const { return Count("/task"); }
+    std::size_t Descriptors() const { return Count("/fd"); }
+    // Resident memory in KiB, the sanitizer's shadow memory left out: under
+    // AddressSanitizer the shadow of every thread stack that ever ran stays
+    // resident, which says nothing about the program's own memory. On
+    // x86-64 the shadow lies in [0x7fff8000, 0x10007fff8000); a program
+    // built without the sanitizer maps nothing there.
+    long RssKib() const;
+
     const std::filesystem::path Folder;
     const uint16_t Port;
 
   private:
+    std::size_t Count(const std::string& Sub) const;
+
     std::unique_ptr<TChildProcess> Child_;
 };
 
