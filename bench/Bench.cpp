@@ -36,7 +36,6 @@
 #include <thread>
 #include <vector>
 
-#include "cardlib/CardBlock.h"
 #include "cardlib/CardDatabase.h"
 #include "platform/lycomm/SimEncoder.h"
 #include "tests/support/CardRoad.h"
@@ -44,6 +43,7 @@
 #include "tests/support/DoorRequests.h"
 #include "tests/support/Folders.h"
 #include "tests/support/FrontDesk.h"
+#include "tests/support/GuestCard.h"
 #include "tests/support/ServiceProgram.h"
 
 using namespace ostra;
@@ -164,17 +164,6 @@ Stats MedianOf3(uint16_t Port, const std::string& Request, const Check& Good, in
     Stats M = Runs[1];
     for (const Stats& R : Runs) M.Wrong = std::max(M.Wrong, R.Wrong);
     return M;
-}
-
-void LayGuestCard(int Port, int32_t N) {
-    const std::string Hex = cardlib::CardNumberHex(N);
-    const cardlib::CardBlock Block =
-        cardlib::BuildIssuedBlock({"12345", Hex, "203001011200", "0101", 1, 1});
-    lycomm::TakeCard(Port);
-    lycomm::LayBlankCard(Port, lycomm::kFactoryPassword);
-    lycomm::Block Raw{};
-    std::copy(Block.begin(), Block.end(), Raw.begin());
-    lycomm::WriteCard(Port, lycomm::kFactoryPassword, Raw);
 }
 
 // CPU seconds of each thread of Pid (utime + stime).

@@ -15,13 +15,13 @@
 #include <mutex>
 #include <thread>
 
-#include "cardlib/CardBlock.h"
 #include "platform/lycomm/SimEncoder.h"
 #include "tests/support/CardRoad.h"
 #include "tests/support/ChildProcess.h"
 #include "tests/support/DoorRequests.h"
 #include "tests/support/Folders.h"
 #include "tests/support/FrontDesk.h"
+#include "tests/support/GuestCard.h"
 #include "tests/support/ServiceProgram.h"
 
 namespace ostra::loadtest {
@@ -39,17 +39,6 @@ int Scaled(int N) {
     return std::max(1, N * (Percent > 0 ? Percent : 100) / 100);
 }
 
-void LayGuestCard(int Port, int32_t N) {
-    const std::string Hex = cardlib::CardNumberHex(N);
-    const cardlib::IssueFields Fields{"12345", Hex, "203001011200", "0101", 1, 1};
-    const cardlib::CardBlock Block = cardlib::BuildIssuedBlock(Fields);
-    lycomm::TakeCard(Port);
-    ASSERT_EQ(lycomm::LayBlankCard(Port, lycomm::kFactoryPassword), "");
-    lycomm::Block Raw{};
-    std::copy(Block.begin(), Block.end(), Raw.begin());
-    ASSERT_EQ(lycomm::WriteCard(Port, lycomm::kFactoryPassword, Raw), lycomm::kOk);
-}
-
 const std::string& ReadOk() {
     static const std::string R = DoorReply("200", "读卡成功", kCardNo);
     return R;
@@ -62,7 +51,7 @@ class ServiceLoadTest : public ::testing::Test {
         Road = std::make_unique<TPrivateCardRoad>("ostra-load");
         ASSERT_EQ(Road->Register(), 0);
         ASSERT_EQ(lycomm::Attach(kEncoderPort, std::nullopt), "");
-        LayGuestCard(kEncoderPort, kCardNo);
+        ASSERT_TRUE(LayGuestCard(kEncoderPort, kCardNo));
         Service = std::make_unique<TServiceProgram>(Road->Root() / "service", "PortName=COM2\r\n");
         ASSERT_TRUE(Service->WaitUntilListening());
     }

@@ -19,7 +19,6 @@
 #include <string>
 #include <vector>
 
-#include "cardlib/CardBlock.h"
 #include "lockdriver/OptionUnit.h"
 #include "platform/lycomm/SimEncoder.h"
 #include "service/core/LogFileUnit.h"
@@ -27,6 +26,7 @@
 #include "tests/support/CardRoad.h"
 #include "tests/support/ChildProcess.h"
 #include "tests/support/Folders.h"
+#include "tests/support/GuestCard.h"
 
 namespace ostra::lockdrivertest {
 
@@ -117,23 +117,12 @@ class CardRoad {
 
     // Puts a guest card with number N on the encoder of driver port Port.
     static void LayGuestCard(int Port, int32_t N) {
-        const std::string Hex = cardlib::CardNumberHex(N);
-        cardlib::IssueFields Fields{"12345", Hex, "203001011200", "0101", 1, 1};
-        const cardlib::CardBlock Block = cardlib::BuildIssuedBlock(Fields);
-        lycomm::TakeCard(Port);
-        ASSERT_EQ(lycomm::LayBlankCard(Port, lycomm::kFactoryPassword), "");
-        lycomm::Block Raw{};
-        std::copy(Block.begin(), Block.end(), Raw.begin());
-        ASSERT_EQ(lycomm::WriteCard(Port, lycomm::kFactoryPassword, Raw), lycomm::kOk);
+        ASSERT_TRUE(testsupport::LayGuestCard(Port, N));
     }
     // Puts another block on the card lying there (no failed read between).
     static void ReplaceGuestCard(int Port, int32_t N) {
-        const std::string Hex = cardlib::CardNumberHex(N);
-        cardlib::IssueFields Fields{"12345", Hex, "203001011200", "0101", 1, 1};
-        const cardlib::CardBlock Block = cardlib::BuildIssuedBlock(Fields);
-        lycomm::Block Raw{};
-        std::copy(Block.begin(), Block.end(), Raw.begin());
-        ASSERT_EQ(lycomm::WriteCard(Port, lycomm::kFactoryPassword, Raw), lycomm::kOk);
+        ASSERT_EQ(lycomm::WriteCard(Port, lycomm::kFactoryPassword, testsupport::GuestBlock(N)),
+                  lycomm::kOk);
     }
 
     // Registers the library copy in the private registry (or removes it).
