@@ -24,16 +24,11 @@
 #include "service/core/LogFileUnit.h"
 #include "service/core/SysOptionUnit.h"
 #include "tests/support/CardRoad.h"
-#include "tests/support/ChildProcess.h"
-#include "tests/support/Folders.h"
 #include "tests/support/GuestCard.h"
 
 namespace ostra::lockdrivertest {
 
 namespace fs = std::filesystem;
-
-using testsupport::BinDir;
-using testsupport::RunProgram;
 
 // Log entries in memory, one per Write; a test waits for the ones it expects.
 class LogCapture : public LogWriter {
