@@ -17,23 +17,37 @@
 //   simulator's default delay.
 //
 // Every run is bounded in requests and in time and stops by itself.
+#include <arpa/inet.h>
+#include <netinet/in.h>
+#include <signal.h>
+#include <sys/socket.h>
+#include <sys/wait.h>
+#include <unistd.h>
+
 #include <algorithm>
 #include <atomic>
 #include <chrono>
 #include <cstdio>
+#include <fstream>
 #include <functional>
 #include <map>
+#include <sstream>
 #include <string>
 #include <thread>
 #include <vector>
 
-#include "cardlib/CardBlock.h"
 #include "cardlib/CardDatabase.h"
 #include "platform/lycomm/SimEncoder.h"
-#include "tests/load/LoadSupport.h"
+#include "tests/support/CardRoad.h"
+#include "tests/support/ChildProcess.h"
+#include "tests/support/DoorRequests.h"
+#include "tests/support/Folders.h"
+#include "tests/support/FrontDesk.h"
+#include "tests/support/GuestCard.h"
+#include "tests/support/ServiceProgram.h"
 
 using namespace ostra;
-using namespace ostra::loadtest;
+using namespace ostra::testsupport;
 using Clock = std::chrono::steady_clock;
 
 namespace {
@@ -64,7 +78,8 @@ void EchoConnection(int Fd) {
 
 pid_t StartEcho(uint16_t& Port) {
     const int L = ::socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC, 0);
-    sockaddr_in A = Loopback(0);
+    sockaddr_in A{};
+    A.sin_family = AF_INET;
     A.sin_addr.s_addr = htonl(INADDR_ANY);
     ::bind(L, reinterpret_cast<sockaddr*>(&A), sizeof A);
     ::listen(L, 15);
@@ -151,17 +166,6 @@ Stats MedianOf3(uint16_t Port, const std::string& Request, const Check& Good, in
     return M;
 }
 
-void LayGuestCard(int Port, int32_t N) {
-    const std::string Hex = cardlib::CardNumberHex(N);
-    const cardlib::CardBlock Block =
-        cardlib::BuildIssuedBlock({"12345", Hex, "203001011200", "0101", 1, 1});
-    lycomm::TakeCard(Port);
-    lycomm::LayBlankCard(Port, lycomm::kFactoryPassword);
-    lycomm::Block Raw{};
-    std::copy(Block.begin(), Block.end(), Raw.begin());
-    lycomm::WriteCard(Port, lycomm::kFactoryPassword, Raw);
-}
-
 // CPU seconds of each thread of Pid (utime + stime).
 std::map<std::string, double> ThreadCpu(pid_t Pid) {
     std::map<std::string, double> Cpu;
@@ -194,8 +198,8 @@ struct Row {
 int main() {
     RaiseFdLimit(8192);
     const double Seconds = std::stod(EnvOr("OSTRA_BENCH_SECONDS", "3"));
-    PrivateRoad Road;
-    if (!Road.Registered) {
+    TPrivateCardRoad Road("ostra-bench");
+    if (Road.Register() != 0) {
         std::fprintf(stderr, "ostra_bench: the card library could not be registered\n");
         return 1;
     }
@@ -228,7 +232,7 @@ int main() {
     long IdleRss = 0, HeldRss = 0;
     int Held = 0;
     {
-        ServiceProcess Service(Road.Root / "service", "PortName=COM2\r\n");
+        TServiceProgram Service(Road.Root() / "service", "PortName=COM2\r\n");
         if (!Service.WaitUntilListening()) {
             std::fprintf(stderr, "ostra_bench: OstraDoorLock did not start\n");
             return 1;
@@ -264,7 +268,7 @@ int main() {
             Fds.push_back(Fd);
         }
         Held = static_cast<int>(Fds.size());
-        ServiceProcess::Eventually([&] { return Service.Threads() >= Threads + Fds.size(); }, 30);
+        Eventually([&] { return Service.Threads() >= Threads + Fds.size(); }, 30);
         HeldRss = Service.RssKib();
         for (int Fd : Fds) ::close(Fd);
     }
@@ -272,25 +276,20 @@ int main() {
     // The auto-read thread, no card laid, the simulator's default delay.
     double AutoReadPct = -1, ProcessPct = -1;
     {
-        const int FrontDesk = ::socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC, 0);
-        sockaddr_in A = Loopback(0);
-        ::bind(FrontDesk, reinterpret_cast<sockaddr*>(&A), sizeof A);
-        ::listen(FrontDesk, 16);
-        socklen_t Len = sizeof A;
-        ::getsockname(FrontDesk, reinterpret_cast<sockaddr*>(&A), &Len);
+        const TBusyPort FrontDesk;  // listens, never accepts: no card, no report
         lycomm::Attach(kAutoReadPort, std::nullopt);
         unsetenv("LYCOMM_DELAY_MS");
-        ServiceProcess Service(Road.Root / "autoread",
-                               "PortName=COM3\r\nAutoReadDoorCard=1\r\nPmsServer=127.0.0.1\r\n"
-                               "PmsServerPort=" +
-                                   std::to_string(ntohs(A.sin_port)) + "\r\n");
+        TServiceProgram Service(Road.Root() / "autoread",
+                                "PortName=COM3\r\nAutoReadDoorCard=1\r\nPmsServer=127.0.0.1\r\n"
+                                "PmsServerPort=" +
+                                    std::to_string(FrontDesk.Port) + "\r\n");
         setenv("LYCOMM_DELAY_MS", "0", 1);
         if (Service.WaitUntilListening()) {
             std::this_thread::sleep_for(std::chrono::seconds(2));
-            const auto Before = ThreadCpu(Service.Pid);
+            const auto Before = ThreadCpu(Service.Pid());
             const auto T0 = Clock::now();
             std::this_thread::sleep_for(std::chrono::seconds(10));
-            const auto After = ThreadCpu(Service.Pid);
+            const auto After = ThreadCpu(Service.Pid());
             const double Wall = std::chrono::duration<double>(Clock::now() - T0).count();
             double Busiest = 0, Total = 0;
             for (const auto& [Tid, Cpu] : After) {
@@ -301,7 +300,6 @@ int main() {
             AutoReadPct = 100.0 * Busiest / Wall;
             ProcessPct = 100.0 * Total / Wall;
         }
-        ::close(FrontDesk);
     }
 
     // ---- the table ----

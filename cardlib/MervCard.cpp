@@ -9,6 +9,7 @@
 #include "cardlib/MervCardOps.h"
 #include "cardlib/ModuleState.h"
 #include "cardlib/Pendrix.h"
+#include "platform/com/RefCounted.h"
 
 namespace ostra::pendrix {
 
@@ -107,14 +108,12 @@ HRESULT Caught(Body body) {
 
 // ---- the class ----
 
-class MervCard final : public _MervCard {
+class MervCard final : public RefCounted<_MervCard> {
   public:
     MervCard() {
         cardlib::InitializeInstance(g_state.Get());
         ++g_objects;
     }
-    MervCard(const MervCard&) = delete;
-    MervCard& operator=(const MervCard&) = delete;
 
     HRESULT QueryInterface(const IID& iid, void** out) override {
         if (!out) return E_POINTER;
@@ -125,12 +124,6 @@ class MervCard final : public _MervCard {
         }
         *out = nullptr;
         return E_NOINTERFACE;
-    }
-    ULONG AddRef() override { return ++refs_; }
-    ULONG Release() override {
-        ULONG left = --refs_;
-        if (left == 0) delete this;
-        return left;
     }
 
     HRESULT GetTypeInfoCount(std::uint32_t* count) override {
@@ -174,7 +167,7 @@ class MervCard final : public _MervCard {
     }
 
   private:
-    ~MervCard() { --g_objects; }
+    ~MervCard() override { --g_objects; }
 
     // The bodies. A failure without a result code throws ComError, which
     // DispInvoke hands back as the exception record of the failed call.
@@ -228,17 +221,13 @@ class MervCard final : public _MervCard {
         *ret = Variant::I2(r);
         return S_OK;
     }
-
-    std::atomic<ULONG> refs_{0};
 };
 
 // ---- the class factory ----
 
-class MervCardFactory final : public IClassFactory {
+class MervCardFactory final : public RefCounted<IClassFactory> {
   public:
     MervCardFactory() { ++g_objects; }
-    MervCardFactory(const MervCardFactory&) = delete;
-    MervCardFactory& operator=(const MervCardFactory&) = delete;
 
     HRESULT QueryInterface(const IID& iid, void** out) override {
         if (!out) return E_POINTER;
@@ -249,12 +238,6 @@ class MervCardFactory final : public IClassFactory {
         }
         *out = nullptr;
         return E_NOINTERFACE;
-    }
-    ULONG AddRef() override { return ++refs_; }
-    ULONG Release() override {
-        ULONG left = --refs_;
-        if (left == 0) delete this;
-        return left;
     }
     HRESULT CreateInstance(IUnknown* outer, const IID& iid, void** out) override {
         if (!out) return E_POINTER;
@@ -282,8 +265,7 @@ class MervCardFactory final : public IClassFactory {
     }
 
   private:
-    ~MervCardFactory() { --g_objects; }
-    std::atomic<ULONG> refs_{0};
+    ~MervCardFactory() override { --g_objects; }
 };
 
 std::string ClassKey() {

@@ -11,7 +11,7 @@ function(ostra_add_test)
     set(T_TIMEOUT 120)
   endif()
   add_executable(${T_NAME} ${T_SOURCES})
-  target_link_libraries(${T_NAME} PRIVATE ${T_LIBS} GTest::gtest GTest::gtest_main GTest::gmock Threads::Threads)
+  target_link_libraries(${T_NAME} PRIVATE ${T_LIBS} ostra_test_support GTest::gtest GTest::gtest_main GTest::gmock Threads::Threads)
   target_include_directories(${T_NAME} PRIVATE ${PROJECT_SOURCE_DIR})
   # Test cases run through env(1) so each gets the environment below; a list
   # in the ENVIRONMENT property would not survive test discovery intact.

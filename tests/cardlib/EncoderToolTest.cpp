@@ -9,16 +9,14 @@
 namespace ostra::cardlib {
 namespace {
 
+using testing::BinDir;
 using testing::Quoted;
-using testing::RunCommand;
+using testing::Shell;
 
 class EncoderTool : public ::testing::Test {
   protected:
     std::string Tool(const std::string& args, int* status = nullptr) {
-        std::string bin = testing::Env("OSTRA_BIN_DIR");
-        if (bin.empty())
-            bin = std::filesystem::read_symlink("/proc/self/exe").parent_path().string();
-        return RunCommand(Quoted(bin + "/lycomm-card") + " " + args + " 2>&1", status);
+        return Shell(Quoted(BinDir() + "/lycomm-card") + " " + args + " 2>&1", status);
     }
     testing::SimulatorFolder sim;
 };

@@ -4,30 +4,21 @@
 #include <gtest/gtest.h>
 #include <stdlib.h>
 
-#include <filesystem>
 #include <string>
 
 #include "platform/lycomm/SimEncoder.h"
+#include "tests/support/Folders.h"
 
 namespace ostra::cardlib::testing {
 
 class SimulatorFolder {
   public:
     SimulatorFolder() {
-        std::string pattern =
-            (std::filesystem::temp_directory_path() / "ostra-cardlib-XXXXXX").string();
-        dir_ = mkdtemp(pattern.data());
-        setenv("LYCOMM_STATE_DIR", dir_.c_str(), 1);
+        setenv("LYCOMM_STATE_DIR", dir_.Path().c_str(), 1);
         setenv("LYCOMM_DELAY_MS", "0", 1);
     }
-    ~SimulatorFolder() {
-        std::error_code ec;
-        std::filesystem::remove_all(dir_, ec);
-    }
-    SimulatorFolder(const SimulatorFolder&) = delete;
-    SimulatorFolder& operator=(const SimulatorFolder&) = delete;
 
-    const std::string& Path() const { return dir_; }
+    std::string Path() const { return dir_.Path().string(); }
 
     // An encoder on driver port `port` with a blank card on it.
     static void EncoderWithBlankCard(int port) {
@@ -44,7 +35,7 @@ class SimulatorFolder {
     }
 
   private:
-    std::string dir_;
+    testsupport::TTempDir dir_{"ostra-cardlib"};
 };
 
 }  // namespace ostra::cardlib::testing

@@ -3,27 +3,19 @@
 #pragma once
 
 #include <gtest/gtest.h>
-#include <stdlib.h>
 #include <sys/wait.h>
-#include <unistd.h>
 
-#include <cstdlib>
-#include <filesystem>
 #include <fstream>
 #include <iostream>
 #include <string>
 #include <vector>
 
+#include "tests/support/ChildProcess.h"
+#include "tests/support/Folders.h"
+
 namespace ostra::com::test {
 
-// Where the build puts every binary: OSTRA_BIN_DIR, else the folder of
-// this test program (which lands there too).
-inline std::string BinDir() {
-    if (const char* dir = std::getenv("OSTRA_BIN_DIR"); dir && *dir) return dir;
-    std::error_code ec;
-    auto self = std::filesystem::read_symlink("/proc/self/exe", ec);
-    return ec ? std::string(".") : self.parent_path().string();
-}
+using testsupport::BinDir;
 
 inline std::string ProbePath() {
     return BinDir() + "/libostracom_testprobe.so";
@@ -32,32 +24,25 @@ inline std::string ProbePath() {
 // Points the runtime at a fresh registry file in a fresh folder; removes both.
 class TempRegistry {
   public:
-    TempRegistry() {
-        char tmpl[] = "/tmp/ostracom-test-XXXXXX";
-        dir_ = mkdtemp(tmpl);
-        file_ = dir_ + "/registry.ini";
-        setenv("OSTRA_COM_REGISTRY", file_.c_str(), 1);
-    }
-    ~TempRegistry() {
-        unsetenv("OSTRA_COM_REGISTRY");
-        std::error_code ec;
-        std::filesystem::remove_all(dir_, ec);
-    }
+    TempRegistry() { setenv("OSTRA_COM_REGISTRY", file_.c_str(), 1); }
+    ~TempRegistry() { unsetenv("OSTRA_COM_REGISTRY"); }
     const std::string& file() const { return file_; }
     const std::string& dir() const { return dir_; }
 
   private:
-    std::string dir_;
-    std::string file_;
+    testsupport::TTempDir folder_{"ostracom-test"};
+    const std::string dir_ = folder_.Path().string();
+    const std::string file_ = dir_ + "/registry.ini";
 };
 
 // Runs the registration tool with args; returns its exit code (-1 when it
 // did not exit normally). Its output goes to the folder's tool.log.
 inline int RunRegSvr(const std::vector<std::string>& args, const std::string& logDir) {
-    std::string cmd = "'" + BinDir() + "/ostra-regsvr'";
-    for (const std::string& a : args) cmd += " '" + a + "'";
-    cmd += " >>'" + logDir + "/tool.log' 2>&1";
-    int status = std::system(cmd.c_str());
+    std::string cmd = testsupport::Quoted(BinDir() + "/ostra-regsvr");
+    for (const std::string& a : args) cmd += " " + testsupport::Quoted(a);
+    cmd += " >>" + testsupport::Quoted(logDir + "/tool.log") + " 2>&1";
+    int status = -1;
+    testsupport::Shell(cmd, &status);
     int code = (status == -1 || !WIFEXITED(status)) ? -1 : WEXITSTATUS(status);
     if (code != 0) {
         // Show what the tool said, for the failure message of the test.

@@ -6,6 +6,7 @@
 #include <thread>
 
 #include "platform/com/Com.h"
+#include "platform/com/RefCounted.h"
 
 using namespace ostra::com;
 
@@ -73,9 +74,9 @@ struct ApartmentCounter {
 };
 ApartmentLocal<ApartmentCounter> g_counter;
 
-class Probe final : public IDispatch {
+class Probe final : public RefCounted<IDispatch> {
   public:
-    Probe() { ++g_objects; }
+    Probe() : RefCounted(1) { ++g_objects; }
 
     HRESULT QueryInterface(const IID& iid, void** out) override {
         if (out == nullptr) return E_POINTER;
@@ -86,12 +87,6 @@ class Probe final : public IDispatch {
             return S_OK;
         }
         return E_NOINTERFACE;
-    }
-    ULONG AddRef() override { return ++refs_; }
-    ULONG Release() override {
-        ULONG left = --refs_;
-        if (left == 0) delete this;
-        return left;
     }
     HRESULT GetTypeInfoCount(std::uint32_t* n) override {
         *n = 1;
@@ -113,7 +108,7 @@ class Probe final : public IDispatch {
     }
 
   private:
-    ~Probe() { --g_objects; }
+    ~Probe() override { --g_objects; }
 
     static HRESULT Body(void*, const FuncDesc& fn, std::span<Variant> args, Variant* ret) {
         switch (fn.memid) {
@@ -148,8 +143,6 @@ class Probe final : public IDispatch {
                 return DISP_E_MEMBERNOTFOUND;
         }
     }
-
-    std::atomic<ULONG> refs_{1};
 };
 
 class Factory final : public IClassFactory {

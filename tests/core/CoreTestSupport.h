@@ -1,21 +1,14 @@
-// Helpers shared by the core test suites: temporary folders, reading files,
-// log entries, installing the service's globals for one test, a lock that
-// succeeds, and a blocking loopback client.
+// Helpers shared by the core test suites: log entries, installing the
+// service's globals for one test, a lock that succeeds, the record database
+// and a connection over a socket pair.
 #pragma once
 
-#include <arpa/inet.h>
-#include <netinet/in.h>
 #include <sqlite3.h>
 #include <sys/socket.h>
-#include <sys/time.h>
 #include <unistd.h>
 
-#include <cstdlib>
-#include <filesystem>
-#include <fstream>
 #include <memory>
 #include <mutex>
-#include <sstream>
 #include <string>
 #include <vector>
 
@@ -26,38 +19,16 @@
 #include "service/core/KeepClientConnection.h"
 #include "service/core/LogFileUnit.h"
 #include "service/core/SysOptionUnit.h"
+#include "tests/support/Folders.h"
+#include "tests/support/FrontDesk.h"
 
 namespace ostra::test {
 
-class TempDir {
-  public:
-    TempDir() {
-        std::string tmpl = (std::filesystem::temp_directory_path() / "ostra-core-XXXXXX").string();
-        Path_ = ::mkdtemp(tmpl.data());
-        Path_ += "/";
-    }
-    ~TempDir() {
-        std::error_code ec;
-        std::filesystem::remove_all(Path_, ec);
-    }
-    const std::string& Path() const { return Path_; }
-    std::string operator/(const std::string& Name) const { return Path_ + Name; }
-
-  private:
-    std::string Path_;
-};
-
-inline std::string ReadFile(const std::string& Path) {
-    std::ifstream in(Path, std::ios::binary);
-    std::ostringstream ss;
-    ss << in.rdbuf();
-    return ss.str();
-}
-
-inline void WriteFile(const std::string& Path, const std::string& Content) {
-    std::ofstream out(Path, std::ios::binary | std::ios::trunc);
-    out << Content;
-}
+using testsupport::ReadFile;
+using testsupport::SourceDir;
+using testsupport::TFrontDeskClient;
+using testsupport::TTempDir;
+using testsupport::WriteFile;
 
 // The texts of a log file's entries, their "yyyy-mm-dd hh:nn:ss " prefix
 // removed. An entry whose text holds CR LF continues on the following lines
@@ -102,7 +73,7 @@ class ServiceGlobals {
     }
     std::vector<std::string> Entries() const { return LogEntries(Log.FileName()); }
 
-    TempDir Dir;
+    TTempDir Dir;
     TSysOption Option;
     TLogFile Log;
 
@@ -144,82 +115,9 @@ class TestLock : public TBaseDoorlock {
     bool Succeed = true;
 };
 
-// A blocking loopback client with a generous receive guard, so a fault that
-// leaves a connection open fails the test instead of hanging it.
-class Client {
-  public:
-    explicit Client(uint16_t Port) {
-        Fd_ = ::socket(AF_INET, SOCK_STREAM, 0);
-        timeval tv{30, 0};
-        ::setsockopt(Fd_, SOL_SOCKET, SO_RCVTIMEO, &tv, sizeof tv);
-        sockaddr_in a{};
-        a.sin_family = AF_INET;
-        a.sin_port = htons(Port);
-        a.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
-        Connected_ = ::connect(Fd_, reinterpret_cast<sockaddr*>(&a), sizeof a) == 0;
-    }
-    ~Client() {
-        if (Fd_ >= 0) ::close(Fd_);
-    }
-    bool Connected() const { return Connected_; }
-    void Send(const std::string& Bytes) {
-        size_t done = 0;
-        while (done < Bytes.size()) {
-            const ssize_t n = ::send(Fd_, Bytes.data() + done, Bytes.size() - done, MSG_NOSIGNAL);
-            if (n <= 0) return;
-            done += static_cast<size_t>(n);
-        }
-    }
-    // One reply: the bytes up to and including the next 0x00. Empty when the
-    // connection ends first (ClosedSeen then tells).
-    std::string ReadReply() {
-        for (;;) {
-            const size_t zero = Buffer_.find('\0');
-            if (zero != std::string::npos) {
-                std::string r = Buffer_.substr(0, zero + 1);
-                Buffer_.erase(0, zero + 1);
-                return r;
-            }
-            char buf[4096];
-            const ssize_t n = ::recv(Fd_, buf, sizeof buf, 0);
-            if (n <= 0) {
-                ClosedSeen = true;
-                return {};
-            }
-            Buffer_.append(buf, static_cast<size_t>(n));
-        }
-    }
-    // True when the server has closed the connection with nothing more sent.
-    bool ReadsEnd() {
-        char c;
-        const ssize_t n = ::recv(Fd_, &c, 1, 0);
-        return n == 0 || (n < 0 && errno == ECONNRESET);
-    }
-    // Abortive close: the server sees a reset.
-    void Reset() {
-        linger l{1, 0};
-        ::setsockopt(Fd_, SOL_SOCKET, SO_LINGER, &l, sizeof l);
-        ::close(Fd_);
-        Fd_ = -1;
-    }
-    int Fd() const { return Fd_; }
-    bool ClosedSeen = false;
-
-  private:
-    int Fd_ = -1;
-    bool Connected_ = false;
-    std::string Buffer_;
-};
-
 // Makes a record database at Path from the shipped schema.
 inline void MakeClientMdb(const std::string& Path) {
-#ifdef OSTRA_TEST_SOURCE_DIR
-    const std::string src = OSTRA_TEST_SOURCE_DIR;
-#else
-    const char* env = std::getenv("OSTRA_SOURCE_DIR");
-    const std::string src = env ? env : ".";
-#endif
-    const std::string schema = ReadFile(src + "/service/core/ClientMdb.sql");
+    const std::string schema = ReadFile(SourceDir() + "/service/core/ClientMdb.sql");
     sqlite3* db = nullptr;
     sqlite3_open(Path.c_str(), &db);
     sqlite3_exec(db, schema.c_str(), nullptr, nullptr, nullptr);

@@ -8,7 +8,7 @@ namespace ostra {
 namespace {
 
 using test::ReadFile;
-using test::TempDir;
+using test::TTempDir;
 using test::WriteFile;
 
 TEST(IniFile, ReadsIntegerForms) {
@@ -26,7 +26,7 @@ TEST(IniFile, ReadsIntegerForms) {
 }
 
 TEST(IniFile, ReadsValuesWithoutRegardToCase) {
-    TempDir dir;
+    TTempDir dir;
     const std::string path = dir / "Option.ini";
     WriteFile(path,
               "; settings\r\n[DOORLOCKOPTION]\r\n  delayminutes = 30 \r\nPmsServer= \"10.0.0.5\" "
@@ -44,14 +44,14 @@ TEST(IniFile, ReadsValuesWithoutRegardToCase) {
 }
 
 TEST(IniFile, CutsLongTextAt2047Characters) {
-    TempDir dir;
+    TTempDir dir;
     const std::string path = dir / "Option.ini";
     WriteFile(path, "[S]\r\nK=" + std::string(3000, 'a') + "\r\n");
     EXPECT_EQ(IniFile(path).ReadString("S", "K", "").size(), 2047u);
 }
 
 TEST(IniFile, WritingOneKeyKeepsEverythingElse) {
-    TempDir dir;
+    TTempDir dir;
     const std::string path = dir / "Option.ini";
     WriteFile(path,
               "; hand-written\n[SysOption]\nPassword=abc\n; keep me\nDoorlockPortNo=8886\n\n"
@@ -76,7 +76,7 @@ TEST(IniFile, WritingOneKeyKeepsEverythingElse) {
 }
 
 TEST(IniFile, AByteOrderMarkIsKept) {
-    TempDir dir;
+    TTempDir dir;
     const std::string path = dir / "Option.ini";
     WriteFile(path, "\xEF\xBB\xBF[SysOption]\r\nPassword=abc\r\n");
     IniFile ini(path);
@@ -86,7 +86,7 @@ TEST(IniFile, AByteOrderMarkIsKept) {
 }
 
 TEST(IniFile, FailedWriteNamesTheFile) {
-    TempDir dir;
+    TTempDir dir;
     IniFile ini(dir / "missing-folder/Option.ini");
     try {
         ini.WriteString("S", "K", "v");
@@ -98,7 +98,7 @@ TEST(IniFile, FailedWriteNamesTheFile) {
 }
 
 TEST(SysOption, DefaultsWithoutAFile) {
-    TempDir dir;
+    TTempDir dir;
     TSysOption o(dir / "Option.ini");
     o.Load();
     EXPECT_EQ(o.DoorlockPortNo, 8886);
@@ -119,7 +119,7 @@ TEST(SysOption, DefaultsWithoutAFile) {
 }
 
 TEST(SysOption, LoadsStoredValues) {
-    TempDir dir;
+    TTempDir dir;
     WriteFile(dir / "Option.ini",
               "[SysOption]\r\nDoorlockPortNo=0x22C4\r\nWriteLog=true\r\nPassword=secret\r\n"
               "[DOORLOCKOPTION]\r\nDelayMinutes=-15\r\nUseNativeDoorlockDb=1\r\n"
@@ -140,7 +140,7 @@ TEST(SysOption, LoadsStoredValues) {
 }
 
 TEST(SysOption, SaveWritesAllFourteenKeysInOrder) {
-    TempDir dir;
+    TTempDir dir;
     WriteFile(dir / "Option.ini",
               "[SysOption]\r\nPolicePortNo=7001\r\n[DoorlockOption]\r\nPort=4\r\n");
     TSysOption o(dir / "Option.ini");
@@ -160,7 +160,7 @@ TEST(SysOption, SaveWritesAllFourteenKeysInOrder) {
 }
 
 TEST(SysOption, SaveFailureRaises) {
-    TempDir dir;
+    TTempDir dir;
     TSysOption o(dir / "gone/Option.ini");
     EXPECT_THROW(o.Save(), EIniWriteError);
 }

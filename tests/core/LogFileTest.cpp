@@ -12,7 +12,7 @@ namespace {
 
 using test::LogEntries;
 using test::ReadFile;
-using test::TempDir;
+using test::TTempDir;
 
 bool IsStamp(const std::string& Line) {
     if (Line.size() < 20) return false;
@@ -26,7 +26,7 @@ bool IsStamp(const std::string& Line) {
 }
 
 TEST(LogFile, WritesStampedLinesWithCrLf) {
-    TempDir dir;
+    TTempDir dir;
     TSysOption option(dir / "Option.ini");
     TSysOption* old = SetSysOption(&option);
     TLogFile log(dir / "x.LOG");
@@ -57,7 +57,7 @@ TEST(LogFile, WritesStampedLinesWithCrLf) {
 }
 
 TEST(LogFile, WriteLogOffWritesNothing) {
-    TempDir dir;
+    TTempDir dir;
     TSysOption option(dir / "Option.ini");
     option.WriteLog = false;
     TSysOption* old = SetSysOption(&option);
@@ -67,7 +67,7 @@ TEST(LogFile, WriteLogOffWritesNothing) {
 }
 
 TEST(LogFile, IoErrorsAreSwallowedOrRaised) {
-    TempDir dir;
+    TTempDir dir;
     TLogFile service(dir / "no-such-folder/x.LOG");
     EXPECT_NO_THROW(service.Write("lost"));
     LogWriter plugin(dir / "no-such-folder/x.LOG", {}, LogWriter::IoErrors::Raise);
@@ -86,7 +86,7 @@ TEST(LogFile, FileIsNamedByTheStartDay) {
 }
 
 TEST(LogFile, WritesTheSystemCodePage) {
-    TempDir dir;
+    TTempDir dir;
     SetSystemCodePageForTesting("GB18030");
     LogWriter log(dir / "x.LOG", {}, LogWriter::IoErrors::Raise);
     log.Write("发卡成功");
@@ -95,7 +95,7 @@ TEST(LogFile, WritesTheSystemCodePage) {
 }
 
 TEST(LogFile, ConcurrentEntriesStandWhole) {
-    TempDir dir;
+    TTempDir dir;
     LogWriter log(dir / "x.LOG", {}, LogWriter::IoErrors::Raise);
     constexpr int Threads = 8, PerThread = 200;
     std::vector<std::thread> threads;

@@ -1,6 +1,8 @@
 // The listener over real loopback sockets, serving the door-lock handler the
 // way the service's kind 1 does.
+#include <arpa/inet.h>
 #include <gtest/gtest.h>
+#include <netinet/in.h>
 
 #include <condition_variable>
 #include <thread>
@@ -13,9 +15,9 @@
 namespace ostra {
 namespace {
 
-using test::Client;
 using test::ServiceGlobals;
 using test::TestLock;
+using test::TFrontDeskClient;
 
 std::string Reply(const std::string& Code, const std::string& Message, const std::string& CardNo) {
     return "<DoorResponse><RequestID></RequestID><ResultCode>" + Code +
@@ -83,13 +85,13 @@ class ListenerTest : public ::testing::Test {
 TEST_F(ListenerTest, RepliesBytesExactlyAndCloses) {
     Doorlock = &BaseLock;
     {
-        Client c(Port);
+        TFrontDeskClient c(Port);
         c.Send(Issue() + '\0');
         EXPECT_EQ(c.ReadReply(), Reply("500", "发卡失败", "0"));
         EXPECT_TRUE(c.ReadsEnd());
     }
     Doorlock = &Lock;
-    Client c(Port);
+    TFrontDeskClient c(Port);
     c.Send(Issue() + '\0');
     EXPECT_EQ(c.ReadReply(), Reply("200", "发卡成功", "1234"));
     EXPECT_TRUE(c.ReadsEnd());
@@ -98,7 +100,7 @@ TEST_F(ListenerTest, RepliesBytesExactlyAndCloses) {
 
 TEST_F(ListenerTest, JoinsSplitPackets) {
     Doorlock = &Lock;
-    Client c(Port);
+    TFrontDeskClient c(Port);
     const std::string r = Issue();
     c.Send(r.substr(0, 10));
     std::this_thread::yield();
@@ -111,23 +113,23 @@ TEST_F(ListenerTest, JoinsSplitPackets) {
 TEST_F(ListenerTest, AcceptsExactly16384Bytes) {
     Doorlock = &Lock;
     {
-        Client c(Port);
+        TFrontDeskClient c(Port);
         c.Send(ReadCardOfSize(16384) + '\0');
         EXPECT_EQ(c.ReadReply(), Reply("200", "读卡成功", "1234"));
         EXPECT_TRUE(c.ReadsEnd());
     }
     {
-        Client c(Port);
+        TFrontDeskClient c(Port);
         c.Send(ReadCardOfSize(16385) + '\0');
         EXPECT_EQ(c.ReadReply(), "");
-        EXPECT_TRUE(c.ClosedSeen);
+        EXPECT_TRUE(c.ClosedByPeer);
     }
     {
         // No 0x00 at all: the read fails as soon as the limit is passed.
-        Client c(Port);
+        TFrontDeskClient c(Port);
         c.Send(std::string(20000, ' '));
         EXPECT_EQ(c.ReadReply(), "");
-        EXPECT_TRUE(c.ClosedSeen);
+        EXPECT_TRUE(c.ClosedByPeer);
     }
     // Only the accepted request reached the handler.
     EXPECT_EQ(G.Entries().size(), 5u);
@@ -135,23 +137,23 @@ TEST_F(ListenerTest, AcceptsExactly16384Bytes) {
 
 TEST_F(ListenerTest, PipelinedRequestsWithoutKeepGetOneReply) {
     Doorlock = &Lock;
-    Client c(Port);
+    TFrontDeskClient c(Port);
     c.Send(ReadCard + '\0' + ReadCard + '\0');
     EXPECT_EQ(c.ReadReply(), Reply("200", "读卡成功", "1234"));
     EXPECT_EQ(c.ReadReply(), "");
-    EXPECT_TRUE(c.ClosedSeen);
+    EXPECT_TRUE(c.ClosedByPeer);
 }
 
 TEST_F(ListenerTest, KeepFlagKeepsEveryConnectionOpen) {
     Doorlock = &Lock;
-    Client c(Port);
+    TFrontDeskClient c(Port);
     c.Send(Issue("1") + '\0' + ReadCard + '\0');
     EXPECT_EQ(c.ReadReply(), Reply("200", "发卡成功", "1234"));
     EXPECT_EQ(c.ReadReply(), Reply("200", "读卡成功", "1234"));
     WaitSteps(2);
 
     // Another connection is kept as well while the flag is set ...
-    Client other(Port);
+    TFrontDeskClient other(Port);
     other.Send(ReadCard + '\0');
     EXPECT_EQ(other.ReadReply(), Reply("200", "读卡成功", "1234"));
     WaitSteps(3);
@@ -172,7 +174,7 @@ TEST_F(ListenerTest, ServesConcurrentClients) {
     std::vector<std::string> replies(Clients);
     for (int i = 0; i < Clients; ++i)
         threads.emplace_back([&, i] {
-            Client c(Port);
+            TFrontDeskClient c(Port);
             c.Send(Issue() + '\0');
             replies[i] = c.ReadReply();
             c.ReadsEnd();  // wait for the handler's last log line
@@ -186,31 +188,31 @@ TEST_F(ListenerTest, ServesConcurrentClients) {
 
 TEST_F(ListenerTest, BadInputEndsOnlyItsOwnConnection) {
     Doorlock = &Lock;
-    Client idle(Port);  // connected, sends nothing, stays waiting
+    TFrontDeskClient idle(Port);  // connected, sends nothing, stays waiting
     {
-        Client c(Port);
+        TFrontDeskClient c(Port);
         c.Send("<DoorRequest type=\"ReadCard\"");
         c.Reset();
     }
     {
-        Client c(Port);
+        TFrontDeskClient c(Port);
         c.Send(std::string(1, '\0'));  // a lone 0x00: empty text, no root
         EXPECT_EQ(c.ReadReply(), "");
-        EXPECT_TRUE(c.ClosedSeen);
+        EXPECT_TRUE(c.ClosedByPeer);
     }
     {
-        Client c(Port);
+        TFrontDeskClient c(Port);
         c.Send("<DoorRequest type=\"ReadCard\">\xFF\xFE</DoorRequest>" + std::string(1, '\0'));
         EXPECT_EQ(c.ReadReply(), "");
-        EXPECT_TRUE(c.ClosedSeen);
+        EXPECT_TRUE(c.ClosedByPeer);
     }
     {
-        Client c(Port);
+        TFrontDeskClient c(Port);
         c.Send("<a><b></a>" + std::string(1, '\0'));
         EXPECT_EQ(c.ReadReply(), "");
-        EXPECT_TRUE(c.ClosedSeen);
+        EXPECT_TRUE(c.ClosedByPeer);
     }
-    Client good(Port);
+    TFrontDeskClient good(Port);
     good.Send(ReadCard + '\0');
     EXPECT_EQ(good.ReadReply(), Reply("200", "读卡成功", "1234"));
     EXPECT_TRUE(good.ReadsEnd());  // the handler has finished its log lines
@@ -226,7 +228,7 @@ TEST(Listener, StopClosesWaitingConnections) {
     TcpListener listener;
     listener.SetOnExecute([](TcpConnection& c) { RunRequestStep(c, [] { return nullptr; }, {}); });
     listener.Start();
-    Client a(listener.BoundPort()), b(listener.BoundPort());
+    TFrontDeskClient a(listener.BoundPort()), b(listener.BoundPort());
     ASSERT_TRUE(a.Connected());
     ASSERT_TRUE(b.Connected());
     listener.Stop();
@@ -236,7 +238,7 @@ TEST(Listener, StopClosesWaitingConnections) {
     // Stopping again does nothing; starting again works.
     listener.Stop();
     listener.Start();
-    Client c(listener.BoundPort());
+    TFrontDeskClient c(listener.BoundPort());
     EXPECT_TRUE(c.Connected());
 }
 
@@ -253,7 +255,7 @@ TEST(Listener, StopReportsThreadsThatDoNotEnd) {
         c.Close();
     });
     listener.Start();
-    Client a(listener.BoundPort());
+    TFrontDeskClient a(listener.BoundPort());
     {
         std::unique_lock<std::mutex> l(mu);
         cv.wait(l, [&] { return entered; });

@@ -3,59 +3,27 @@
 // libraries. Installing only reads the build tree (apart from the
 // install_manifest.txt that cmake writes there), so the other tests running
 // at the same time are not disturbed.
-#include <arpa/inet.h>
 #include <gtest/gtest.h>
-#include <netinet/in.h>
-#include <signal.h>
-#include <spawn.h>
-#include <sys/socket.h>
-#include <sys/wait.h>
-#include <unistd.h>
+#include <stdlib.h>
 
-#include <chrono>
-#include <cstdio>
-#include <cstdlib>
 #include <filesystem>
 #include <fstream>
-#include <sstream>
-#include <thread>
+#include <memory>
+#include <string>
 #include <vector>
 
-extern char** environ;
+#include "tests/support/ChildProcess.h"
+#include "tests/support/Folders.h"
+#include "tests/support/FrontDesk.h"
 
 namespace ostra {
 namespace {
 
 namespace fs = std::filesystem;
 
-std::string Quoted(const fs::path& Path) {
-    std::string Out = "'";
-    for (char C : Path.string()) Out += C == '\'' ? std::string("'\\''") : std::string(1, C);
-    return Out + "'";
-}
-
-// Runs a shell command; its output (stdout and stderr) and exit status.
-std::string RunCommand(const std::string& Command, int& Status) {
-    std::string Output;
-    FILE* Pipe = ::popen((Command + " 2>&1").c_str(), "r");
-    if (!Pipe) {
-        Status = -1;
-        return Output;
-    }
-    char Buffer[4096];
-    size_t N;
-    while ((N = std::fread(Buffer, 1, sizeof Buffer, Pipe)) > 0) Output.append(Buffer, N);
-    const int Raw = ::pclose(Pipe);
-    Status = WIFEXITED(Raw) ? WEXITSTATUS(Raw) : -1;
-    return Output;
-}
-
-std::string ReadBytes(const fs::path& Path) {
-    std::ifstream In(Path, std::ios::binary);
-    std::stringstream S;
-    S << In.rdbuf();
-    return S.str();
-}
+using testsupport::Quoted;
+using testsupport::ReadFile;
+using testsupport::Shell;
 
 bool EndsWith(const std::string& Text, const std::string& End) {
     return Text.size() >= End.size() &&
@@ -75,53 +43,9 @@ std::vector<std::string> BuildTreeNames(const std::string& Bytes, const std::str
     return Names;
 }
 
-uint16_t FreePort() {
-    const int Fd = ::socket(AF_INET, SOCK_STREAM, 0);
-    sockaddr_in Address{};
-    Address.sin_family = AF_INET;
-    ::bind(Fd, reinterpret_cast<sockaddr*>(&Address), sizeof Address);
-    socklen_t Length = sizeof Address;
-    ::getsockname(Fd, reinterpret_cast<sockaddr*>(&Address), &Length);
-    ::close(Fd);
-    return ntohs(Address.sin_port);
-}
-
-int Connect(uint16_t Port) {
-    const int Fd = ::socket(AF_INET, SOCK_STREAM, 0);
-    sockaddr_in Address{};
-    Address.sin_family = AF_INET;
-    Address.sin_port = htons(Port);
-    Address.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
-    if (::connect(Fd, reinterpret_cast<sockaddr*>(&Address), sizeof Address) == 0) return Fd;
-    ::close(Fd);
-    return -1;
-}
-
-// One NUL-framed request; the reply up to and including its 0x00.
-std::string Exchange(uint16_t Port, const std::string& Request) {
-    const int Fd = Connect(Port);
-    if (Fd < 0) return {};
-    const std::string Framed = Request + '\0';
-    std::string Reply;
-    if (::send(Fd, Framed.data(), Framed.size(), MSG_NOSIGNAL) == ssize_t(Framed.size())) {
-        char C;
-        while (::recv(Fd, &C, 1, 0) == 1) {
-            Reply += C;
-            if (C == '\0') break;
-        }
-    }
-    ::close(Fd);
-    return Reply;
-}
-
 class InstalledTree : public ::testing::Test {
   protected:
     void SetUp() override {
-        char Pattern[] = "/tmp/ostra-install-XXXXXX";
-        ASSERT_NE(::mkdtemp(Pattern), nullptr);
-        Root = Pattern;
-        Prefix = Root / "prefix";
-        Service = Prefix / "lib" / "ostra-doorlock";
         // The programs' per-user state stays in this test's folder, and
         // nothing but their own run paths leads them to their libraries.
         ::setenv("OSTRA_COM_REGISTRY", (Root / "com-registry.ini").c_str(), 1);
@@ -129,47 +53,29 @@ class InstalledTree : public ::testing::Test {
         ::setenv("QT_QPA_PLATFORM", "offscreen", 1);
         ::unsetenv("LD_LIBRARY_PATH");
     }
-    void TearDown() override {
-        if (Child > 0) {
-            ::kill(Child, SIGKILL);
-            ::waitpid(Child, nullptr, 0);
-        }
-        std::error_code Ignored;
-        fs::remove_all(Root, Ignored);
-    }
 
+    // A shell command with its standard error; its output.
+    std::string RunCommand(const std::string& Command, int& Status) {
+        return Shell(Command + " 2>&1", &Status);
+    }
     std::string Tool(const std::string& Name, const std::string& Args, int& Status) {
         return RunCommand(Quoted(Prefix / "bin" / Name) + " " + Args, Status);
     }
 
     // Starts the program through its link in bin/, from another folder.
     void Start() {
-        const std::string Program = (Prefix / "bin" / "OstraDoorLock").string();
-        char* Argv[] = {const_cast<char*>(Program.c_str()), nullptr};
-        posix_spawn_file_actions_t Actions;
-        posix_spawn_file_actions_init(&Actions);
-        posix_spawn_file_actions_addchdir_np(&Actions, "/");
-        ASSERT_EQ(::posix_spawn(&Child, Program.c_str(), &Actions, nullptr, Argv, environ), 0);
-        posix_spawn_file_actions_destroy(&Actions);
+        testsupport::TChildOptions Options;
+        Options.WorkDir = "/";
+        Child = std::make_unique<testsupport::TChildProcess>(
+            (Prefix / "bin" / "OstraDoorLock").string(), Options);
     }
+    bool WaitListening(uint16_t Port) { return testsupport::WaitUntilListening(Port, *Child); }
 
-    bool WaitListening(uint16_t Port) {
-        for (int I = 0; I < 600; ++I) {
-            if (const int Fd = Connect(Port); Fd >= 0) {
-                ::close(Fd);
-                return true;
-            }
-            if (::waitpid(Child, nullptr, WNOHANG) == Child) {
-                Child = 0;
-                return false;
-            }
-            std::this_thread::sleep_for(std::chrono::milliseconds(100));
-        }
-        return false;
-    }
-
-    fs::path Root, Prefix, Service;
-    pid_t Child = 0;
+    testsupport::TTempDir Temp{"ostra-install"};
+    const fs::path Root = Temp.Path();
+    const fs::path Prefix = Root / "prefix";
+    const fs::path Service = Prefix / "lib" / "ostra-doorlock";
+    std::unique_ptr<testsupport::TChildProcess> Child;
 };
 
 TEST_F(InstalledTree, ProgramRunsFromThePrefixOnItsOwnLibrariesAndAnswers) {
@@ -188,7 +94,7 @@ TEST_F(InstalledTree, ProgramRunsFromThePrefixOnItsOwnLibrariesAndAnswers) {
 
     for (const auto& Entry : fs::recursive_directory_iterator(Prefix))
         if (Entry.is_regular_file() && !Entry.is_symlink())
-            for (const std::string& Name : BuildTreeNames(ReadBytes(Entry.path()), Build))
+            for (const std::string& Name : BuildTreeNames(ReadFile(Entry.path()), Build))
                 ADD_FAILURE() << Entry.path() << " names the build tree: " << Name;
 
     // The card library registered from its installed place, an encoder with
@@ -205,23 +111,22 @@ TEST_F(InstalledTree, ProgramRunsFromThePrefixOnItsOwnLibrariesAndAnswers) {
     ASSERT_EQ(Status, 0) << Output;
     EXPECT_GT(fs::file_size(Service / "Client.mdb"), 0u);
 
-    const uint16_t Port = FreePort();
+    const uint16_t Port = testsupport::FreePort();
     std::ofstream(Service / "Option.ini", std::ios::binary)
         << "[SysOption]\r\nDoorlockPortNo=" << Port << "\r\n";
     Start();
     ASSERT_TRUE(WaitListening(Port));
 
-    EXPECT_EQ(Exchange(Port, "<DoorRequest type=\"ReadCard\"/>"),
-              std::string("<DoorResponse><RequestID></RequestID><ResultCode>500</ResultCode>"
-                          "<ResultMessage>读卡失败</ResultMessage><CardNo>0</CardNo>"
-                          "</DoorResponse>") +
-                  '\0');
+    EXPECT_EQ(testsupport::Exchange(Port, "<DoorRequest type=\"ReadCard\"/>"),
+              "<DoorResponse><RequestID></RequestID><ResultCode>500</ResultCode>"
+              "<ResultMessage>读卡失败</ResultMessage><CardNo>0</CardNo>"
+              "</DoorResponse>");
 
     // The log is in the program's own folder; the card library read the
     // blank card (-700: no guest card) through the encoder driver beside it.
     std::string Log;
     for (const auto& Entry : fs::directory_iterator(Service))
-        if (Entry.path().extension() == ".LOG") Log += ReadBytes(Entry.path());
+        if (Entry.path().extension() == ".LOG") Log += ReadFile(Entry.path());
     EXPECT_NE(Log.find("读卡失败，返回：r=-700"), std::string::npos) << Log;
 }
 

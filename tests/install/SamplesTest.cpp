@@ -1,10 +1,8 @@
 // The sample settings in docs/samples load as no file does, and hold every
 // key the program, the lock driver, the plug-in and the card library read.
 #include <gtest/gtest.h>
-#include <unistd.h>
 
 #include <filesystem>
-#include <fstream>
 #include <sstream>
 
 #include "cardlib/CardSettings.h"
@@ -12,19 +10,17 @@
 #include "platform/ini/IniFile.h"
 #include "plugin/SysOptionsUnit.h"
 #include "service/core/SysOptionUnit.h"
+#include "tests/support/Folders.h"
 
 namespace ostra {
 namespace {
 
 namespace fs = std::filesystem;
 
-const fs::path Samples = fs::path(OSTRA_TEST_SOURCE_DIR) / "docs" / "samples";
+const fs::path Samples = fs::path(testsupport::SourceDir()) / "docs" / "samples";
 
 std::string ReadText(const fs::path& Path) {
-    std::ifstream In(Path, std::ios::binary);
-    std::stringstream S;
-    S << In.rdbuf();
-    std::string Text = S.str();
+    std::string Text = testsupport::ReadFile(Path);
     std::erase(Text, '\r');  // the INI layer writes CR LF
     return Text;
 }
@@ -45,13 +41,8 @@ std::string FirstChange(const std::string& Before, const std::string& After) {
 
 class SampleSettings : public ::testing::Test {
   protected:
-    void SetUp() override {
-        Dir = fs::temp_directory_path() / ("ostra-samples-" + std::to_string(::getpid()));
-        fs::remove_all(Dir);
-        fs::create_directories(Dir);
-    }
-    void TearDown() override { fs::remove_all(Dir); }
-    fs::path Dir;
+    testsupport::TTempDir Temp{"ostra-samples"};
+    const fs::path Dir = Temp.Path();
 };
 
 // Each settings object, loaded from no file, saves its defaults over a copy

@@ -6,6 +6,7 @@
 
 #include <algorithm>
 #include <atomic>
+#include <fstream>
 #include <map>
 #include <mutex>
 #include <set>
@@ -13,10 +14,17 @@
 
 #include "cardlib/CardDatabase.h"
 #include "platform/lycomm/SimEncoder.h"
-#include "tests/load/LoadSupport.h"
+#include "tests/support/CardRoad.h"
+#include "tests/support/ChildProcess.h"
+#include "tests/support/DoorRequests.h"
+#include "tests/support/Folders.h"
+#include "tests/support/FrontDesk.h"
+#include "tests/support/ServiceProgram.h"
 
 namespace ostra::loadtest {
 namespace {
+
+using namespace ostra::testsupport;
 
 constexpr int kEncoderPort = 2;  // "COM2"
 
@@ -55,21 +63,17 @@ class PrivateCardDb {
     }
     void Stop() { Shell(Script() + " stop --dir '" + Dir + "' >/dev/null 2>&1"); }
 
-    std::string Dir;
+  private:
+    TTempDir Folder{"ostra-loaddb"};  // removed after the server stopped
+
+  public:
+    const std::string Dir = Folder.Path().string();
     std::string Server;
     bool Up = false;
 
   private:
-    PrivateCardDb() {
-        std::string Pattern = (fs::temp_directory_path() / "ostra-loaddb-XXXXXX").string();
-        Dir = ::mkdtemp(Pattern.data());
-        Up = Start();
-    }
-    ~PrivateCardDb() {
-        Stop();
-        std::error_code Ec;
-        fs::remove_all(Dir, Ec);
-    }
+    PrivateCardDb() { Up = Start(); }
+    ~PrivateCardDb() { Stop(); }
     static std::string Script() { return "'" + SourceDir() + "/scripts/carddb'"; }
 };
 
@@ -81,8 +85,8 @@ class CardDbFaultTest : public ::testing::Test {
             if (EnvOr("CI", "") == "true") FAIL() << "no MariaDB server could be started";
             GTEST_SKIP() << "no MariaDB server could be started (mariadbd not installed?)";
         }
-        Road = std::make_unique<PrivateRoad>();
-        ASSERT_TRUE(Road->Registered);
+        Road = std::make_unique<TPrivateCardRoad>("ostra-load");
+        ASSERT_EQ(Road->Register(), 0);
         Road->SetSqlServer(Db->Server);
         Admin = std::make_unique<cardlib::DbConnection>();
         Admin->Open(cardlib::BuildConnectString(Db->Server));
@@ -111,7 +115,7 @@ class CardDbFaultTest : public ::testing::Test {
     }
 
     PrivateCardDb* Db = nullptr;
-    std::unique_ptr<PrivateRoad> Road;
+    std::unique_ptr<TPrivateCardRoad> Road;
     std::unique_ptr<cardlib::DbConnection> Admin;
 };
 
@@ -122,7 +126,7 @@ class CardDbFaultTest : public ::testing::Test {
 TEST_F(CardDbFaultTest, ServerStoppedAndStartedWhileIssuing) {
     ASSERT_EQ(lycomm::Attach(kEncoderPort, std::nullopt), "");
     ASSERT_EQ(lycomm::LayBlankCard(kEncoderPort, lycomm::kFactoryPassword), "");
-    ServiceProcess Service(Road->Root / "service", "PortName=COM2\r\n");
+    TServiceProgram Service(Road->Root() / "service", "PortName=COM2\r\n");
     ASSERT_TRUE(Service.WaitUntilListening());
 
     // Phases: 0 up, 1 stopping, 2 down, 3 starting, 4 up again.
@@ -150,7 +154,7 @@ TEST_F(CardDbFaultTest, ServerStoppedAndStartedWhileIssuing) {
         });
     auto Wait = [&](std::atomic<int>& Counter, int N) {
         const int Target = Counter.load() + N;
-        return ServiceProcess::Eventually([&] { return Counter.load() >= Target; }, 120);
+        return Eventually([&] { return Counter.load() >= Target; }, 120);
     };
 
     EXPECT_TRUE(Wait(Ok, 30));
@@ -214,7 +218,7 @@ TEST_F(CardDbFaultTest, ServerStoppedAndStartedWhileIssuing) {
 TEST_F(CardDbFaultTest, FrozenServerTimesOut) {
     ASSERT_EQ(lycomm::Attach(kEncoderPort, std::nullopt), "");
     ASSERT_EQ(lycomm::LayBlankCard(kEncoderPort, lycomm::kFactoryPassword), "");
-    ServiceProcess Service(Road->Root / "service", "PortName=COM2\r\n");
+    TServiceProgram Service(Road->Root() / "service", "PortName=COM2\r\n");
     ASSERT_TRUE(Service.WaitUntilListening());
     ASSERT_EQ(CardNoOf(Service.Send(IssueRequest("101")).value_or("")), 101);
 

@@ -4,17 +4,21 @@
 #include <gtest/gtest.h>
 
 #include <atomic>
+#include <filesystem>
 #include <vector>
 
 #include "platform/net/TcpListener.h"
-#include "tests/load/LoadSupport.h"
+#include "tests/support/ChildProcess.h"
+#include "tests/support/FrontDesk.h"
 
 namespace ostra::loadtest {
 namespace {
 
+using namespace ostra::testsupport;
+
 std::size_t OwnDescriptors() {
     std::size_t N = 0;
-    for ([[maybe_unused]] const auto& E : fs::directory_iterator("/proc/self/fd")) ++N;
+    for ([[maybe_unused]] const auto& E : std::filesystem::directory_iterator("/proc/self/fd")) ++N;
     return N;
 }
 
@@ -45,11 +49,11 @@ TEST(ListenerRelease, EndedConnectionsLeaveNoDescriptorBehind) {
         }
         Fds.push_back(Fd);
     }
-    EXPECT_TRUE(ServiceProcess::Eventually([&] { return Listener.ConnectionCount() == Clients; }));
+    EXPECT_TRUE(Eventually([&] { return Listener.ConnectionCount() == Clients; }));
     for (int Fd : Fds) ::close(Fd);
 
-    EXPECT_TRUE(ServiceProcess::Eventually([&] { return Listener.ConnectionCount() == 0; }));
-    EXPECT_TRUE(ServiceProcess::Eventually([&] { return OwnDescriptors() <= Base; }))
+    EXPECT_TRUE(Eventually([&] { return Listener.ConnectionCount() == 0; }));
+    EXPECT_TRUE(Eventually([&] { return OwnDescriptors() <= Base; }))
         << OwnDescriptors() << " descriptors open, " << Base << " before";
     EXPECT_EQ(Served.load(), Clients / 2);
     Listener.Stop();

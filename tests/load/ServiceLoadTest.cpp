@@ -2,19 +2,32 @@
 // as a child process reading a card on a simulated encoder without delay
 // (the card database is not reachable: IssueCard answers "500" at once,
 // which is all these cases need of it).
+#include <arpa/inet.h>
+#include <fcntl.h>
 #include <gtest/gtest.h>
+#include <netinet/in.h>
+#include <sys/socket.h>
+#include <unistd.h>
 
 #include <atomic>
 #include <cstdlib>
+#include <fstream>
 #include <mutex>
 #include <thread>
 
-#include "cardlib/CardBlock.h"
 #include "platform/lycomm/SimEncoder.h"
-#include "tests/load/LoadSupport.h"
+#include "tests/support/CardRoad.h"
+#include "tests/support/ChildProcess.h"
+#include "tests/support/DoorRequests.h"
+#include "tests/support/Folders.h"
+#include "tests/support/FrontDesk.h"
+#include "tests/support/GuestCard.h"
+#include "tests/support/ServiceProgram.h"
 
 namespace ostra::loadtest {
 namespace {
+
+using namespace ostra::testsupport;
 
 constexpr int kEncoderPort = 2;  // "COM2"
 constexpr int64_t kCardNo = 4242;
@@ -26,17 +39,6 @@ int Scaled(int N) {
     return std::max(1, N * (Percent > 0 ? Percent : 100) / 100);
 }
 
-void LayGuestCard(int Port, int32_t N) {
-    const std::string Hex = cardlib::CardNumberHex(N);
-    const cardlib::IssueFields Fields{"12345", Hex, "203001011200", "0101", 1, 1};
-    const cardlib::CardBlock Block = cardlib::BuildIssuedBlock(Fields);
-    lycomm::TakeCard(Port);
-    ASSERT_EQ(lycomm::LayBlankCard(Port, lycomm::kFactoryPassword), "");
-    lycomm::Block Raw{};
-    std::copy(Block.begin(), Block.end(), Raw.begin());
-    ASSERT_EQ(lycomm::WriteCard(Port, lycomm::kFactoryPassword, Raw), lycomm::kOk);
-}
-
 const std::string& ReadOk() {
     static const std::string R = DoorReply("200", "读卡成功", kCardNo);
     return R;
@@ -46,11 +48,11 @@ class ServiceLoadTest : public ::testing::Test {
   protected:
     void SetUp() override {
         FdLimit = RaiseFdLimit(8192);
-        Road = std::make_unique<PrivateRoad>();
-        ASSERT_TRUE(Road->Registered);
+        Road = std::make_unique<TPrivateCardRoad>("ostra-load");
+        ASSERT_EQ(Road->Register(), 0);
         ASSERT_EQ(lycomm::Attach(kEncoderPort, std::nullopt), "");
-        LayGuestCard(kEncoderPort, kCardNo);
-        Service = std::make_unique<ServiceProcess>(Road->Root / "service", "PortName=COM2\r\n");
+        ASSERT_TRUE(LayGuestCard(kEncoderPort, kCardNo));
+        Service = std::make_unique<TServiceProgram>(Road->Root() / "service", "PortName=COM2\r\n");
         ASSERT_TRUE(Service->WaitUntilListening());
     }
     void TearDown() override {
@@ -115,8 +117,8 @@ class ServiceLoadTest : public ::testing::Test {
     }
 
     rlim_t FdLimit = 0;
-    std::unique_ptr<PrivateRoad> Road;
-    std::unique_ptr<ServiceProcess> Service;
+    std::unique_ptr<TPrivateCardRoad> Road;
+    std::unique_ptr<TServiceProgram> Service;
 };
 
 // 1,000 connections held open, half idle and half kept after a request;
@@ -145,7 +147,7 @@ TEST_F(ServiceLoadTest, HeldConnectionsThenManyClients) {
         }
     }
     // One thread per held connection.
-    EXPECT_TRUE(ServiceProcess::Eventually([&] {
+    EXPECT_TRUE(Eventually([&] {
         return Service->Threads() >= BaseThreads + static_cast<std::size_t>(Held);
     })) << Service->Threads();
 
@@ -161,7 +163,7 @@ TEST_F(ServiceLoadTest, HeldConnectionsThenManyClients) {
     }
     for (int Fd : HeldFds) ::close(Fd);
 
-    EXPECT_TRUE(ServiceProcess::Eventually([&, BT = BaseThreads, BF = BaseFds] {
+    EXPECT_TRUE(Eventually([&, BT = BaseThreads, BF = BaseFds] {
         return Service->Threads() <= BT && Service->Descriptors() <= BF;
     })) << "threads "
         << Service->Threads() << " (were " << BaseThreads << "), descriptors "
@@ -198,7 +200,10 @@ TEST_F(ServiceLoadTest, HostileClientsLeaveOthersServed) {
     const int Sink = ::socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC, 0);
     const int Small = 1024;
     ::setsockopt(Sink, SOL_SOCKET, SO_RCVBUF, &Small, sizeof Small);
-    sockaddr_in A = Loopback(Service->Port);
+    sockaddr_in A{};
+    A.sin_family = AF_INET;
+    A.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
+    A.sin_port = htons(Service->Port);
     ASSERT_EQ(::connect(Sink, reinterpret_cast<sockaddr*>(&A), sizeof A), 0);
     ::fcntl(Sink, F_SETFL, O_NONBLOCK);
     std::string Flood;
@@ -264,14 +269,14 @@ TEST_F(ServiceLoadTest, HostileClientsLeaveOthersServed) {
     // The reader-less client's thread is blocked writing to it; the others
     // are served all the same.
     const int Before = WitnessOk.load();
-    EXPECT_TRUE(ServiceProcess::Eventually([&] { return WitnessOk.load() >= Before + 20; }));
+    EXPECT_TRUE(Eventually([&] { return WitnessOk.load() >= Before + 20; }));
     ResetAndClose(Sink);
     Stop = true;
     Witness.join();
     EXPECT_EQ(WitnessWrong.load(), 0);
     EXPECT_GT(WitnessOk.load(), 0);
 
-    EXPECT_TRUE(ServiceProcess::Eventually([&, BT = BaseThreads, BF = BaseFds] {
+    EXPECT_TRUE(Eventually([&, BT = BaseThreads, BF = BaseFds] {
         return Service->Threads() <= BT && Service->Descriptors() <= BF;
     })) << "threads "
         << Service->Threads() << " (were " << BaseThreads << "), descriptors "
@@ -295,11 +300,11 @@ TEST_F(ServiceLoadTest, UnwritableLogDoesNotStopRequests) {
         Pool.emplace_back([&] {
             while (!Stop.load()) (Service->Send(ReadCardRequest()) == ReadOk() ? Ok : Wrong)++;
         });
-    ASSERT_TRUE(ServiceProcess::Eventually([&] { return Ok.load() >= 50; }));
+    ASSERT_TRUE(Eventually([&] { return Ok.load() >= 50; }));
     fs::remove(*Log);
     fs::create_directory(*Log);
     const int Before = Ok.load();
-    ASSERT_TRUE(ServiceProcess::Eventually([&] { return Ok.load() >= Before + Scaled(400); }));
+    ASSERT_TRUE(Eventually([&] { return Ok.load() >= Before + Scaled(400); }));
     Stop = true;
     for (auto& T : Pool) T.join();
     EXPECT_EQ(Wrong.load(), 0);
@@ -310,7 +315,7 @@ TEST_F(ServiceLoadTest, UnwritableLogDoesNotStopRequests) {
     EXPECT_EQ(Service->Send(ReadCardRequest()), ReadOk());
     ASSERT_TRUE(fs::is_regular_file(*Log));
     // The reply is logged after it is sent.
-    EXPECT_TRUE(ServiceProcess::Eventually([&] {
+    EXPECT_TRUE(Eventually([&] {
         std::ifstream In(*Log, std::ios::binary);
         std::stringstream Text;
         Text << In.rdbuf();

@@ -11,10 +11,13 @@
 #include "lockdriver/LockDriverUi.h"
 #include "lockdriver/OstraDoorLockUnit.h"
 #include "tests/lockdriver/DriverFixture.h"
-#include "tests/lockdriver/FrontDeskListener.h"
+#include "tests/support/FrontDesk.h"
+#include "tests/support/FrontDeskListener.h"
 
 namespace ostra::lockdrivertest {
 namespace {
+
+using testsupport::FrontDeskListener;
 
 const std::string kRead26 = "读卡成功 CardNo=26";
 const std::string kReadFailed = "读卡失败，返回：r=";
@@ -98,7 +101,7 @@ TEST_F(AutoReadTest, ReportsEachNewlyLaidCardOnce) {
 }
 
 TEST_F(AutoReadTest, FrontDeskDownAtStartIsShownAndTheFirstCardConnectsAnew) {
-    const uint16_t PmsPort = FrontDeskListener::FreePort();
+    const uint16_t PmsPort = testsupport::FreePort();
     UseFrontDesk(PmsPort);
     EXPECT_TRUE(Lock.OpenPort());
     ASSERT_EQ(Ui.Errors.size(), 1u);

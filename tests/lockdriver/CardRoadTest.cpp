@@ -2,17 +2,8 @@
 // its own "Option.ini", card library copy with "Setting.ini", registry file,
 // simulated encoders and the private card database, driven over loopback as
 // the front desk drives it.
-#include <arpa/inet.h>
 #include <gtest/gtest.h>
-#include <netinet/in.h>
-#include <signal.h>
-#include <sys/prctl.h>
-#include <sys/socket.h>
-#include <sys/wait.h>
-#include <unistd.h>
 
-#include <chrono>
-#include <fstream>
 #include <set>
 #include <sstream>
 #include <thread>
@@ -23,132 +14,30 @@
 #include "platform/datetime/DateTime.h"
 #include "platform/text/CodePage.h"
 #include "tests/lockdriver/DriverFixture.h"
-#include "tests/lockdriver/FrontDeskListener.h"
+#include "tests/support/ChildProcess.h"
+#include "tests/support/DoorRequests.h"
+#include "tests/support/Folders.h"
+#include "tests/support/FrontDeskListener.h"
+#include "tests/support/ServiceProgram.h"
 
 namespace ostra::lockdrivertest {
 namespace {
 
+using namespace ostra::testsupport;
+
 constexpr int kEncoderPort = 2;  // "COM2"
 
-// One request and its reply over a fresh connection; the reply without its
-// terminating 0x00, or nothing when the service closed without replying.
-std::optional<std::string> Exchange(uint16_t Port, const std::string& Request) {
-    const int Fd = ::socket(AF_INET, SOCK_STREAM, 0);
-    sockaddr_in Addr{};
-    Addr.sin_family = AF_INET;
-    Addr.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
-    Addr.sin_port = htons(Port);
-    if (::connect(Fd, reinterpret_cast<sockaddr*>(&Addr), sizeof Addr) != 0) {
-        ::close(Fd);
-        return std::nullopt;
-    }
-    const std::string Bytes = Request + std::string(1, '\0');
-    ::send(Fd, Bytes.data(), Bytes.size(), MSG_NOSIGNAL);
-    std::string Reply;
-    char C = 0;
-    while (::recv(Fd, &C, 1, 0) == 1) {
-        if (C == '\0') {
-            ::close(Fd);
-            return Reply;
-        }
-        Reply.push_back(C);
-    }
-    ::close(Fd);
-    return std::nullopt;
-}
-
-std::string IssueRequest(const std::string& Room) {
-    return "<DoorRequest type=\"IssueCard\"><RequestID/><RegisterId>R1</RegisterId>"
-           "<BuildingCode>1</BuildingCode><FloorCode>1</FloorCode><RoomNo>" +
-           Room +
-           "</RoomNo><GuestName>Guest</GuestName><CheckInDate>2026-05-01</CheckInDate>"
-           "<CheckInTime>14:00:00</CheckInTime><CheckOutDate>2030-05-03</CheckOutDate>"
-           "<CheckOutTime>11:50:00</CheckOutTime><IsCopy>0</IsCopy></DoorRequest>";
-}
-
-std::string Reply(const std::string& Code, const std::string& Message, int64_t CardNo) {
-    return "<DoorResponse><RequestID></RequestID><ResultCode>" + Code +
-           "</ResultCode><ResultMessage>" + Message + "</ResultMessage><CardNo>" +
-           std::to_string(CardNo) + "</CardNo></DoorResponse>";
-}
-
-// The card number of a reply, or -1.
-int64_t CardNoOf(const std::string& ReplyText) {
-    const std::size_t Start = ReplyText.find("<CardNo>");
-    const std::size_t End = ReplyText.find("</CardNo>");
-    if (Start == std::string::npos || End == std::string::npos || End <= Start + 8) return -1;
-    try {
-        return DecimalCardNoToInt(ReplyText.substr(Start + 8, End - Start - 8));
-    } catch (const std::exception&) {
-        return -1;
-    }
-}
-
-// A running OstraDoorLock in a folder of its own.
-class ServiceProcess {
+// The service of these tests, its log read as lines.
+class ServiceProcess : public TServiceProgram {
   public:
-    ServiceProcess(const fs::path& Dir, const std::string& OptionIni) : Folder(Dir) {
-        fs::remove_all(Folder);
-        fs::create_directories(Folder);
-        // The program finds its files beside itself, so it runs from a copy.
-        std::error_code Ec;
-        fs::create_hard_link(fs::path(BinDir()) / "OstraDoorLock", Folder / "OstraDoorLock", Ec);
-        if (Ec) fs::copy_file(fs::path(BinDir()) / "OstraDoorLock", Folder / "OstraDoorLock");
-        std::ofstream(Folder / "Option.ini", std::ios::binary) << OptionIni;
-        ListenPort = FrontDeskListener::FreePort();
-        std::ofstream(Folder / "Option.ini", std::ios::binary | std::ios::app)
-            << "[SysOption]\r\nDoorlockPortNo=" << ListenPort << "\r\nWriteLog=1\r\n";
-        Pid = fork();
-        if (Pid == 0) {
-            ::prctl(PR_SET_PDEATHSIG, SIGKILL);  // never outlives the test
-            setenv("QT_QPA_PLATFORM", "offscreen", 1);
-            setenv("ASAN_OPTIONS", "detect_leaks=0", 1);
-            const std::string Program = (Folder / "OstraDoorLock").string();
-            execl(Program.c_str(), Program.c_str(), static_cast<char*>(nullptr));
-            _exit(127);
-        }
-    }
-    ~ServiceProcess() {
-        if (Pid > 0) {
-            ::kill(Pid, SIGKILL);
-            ::waitpid(Pid, nullptr, 0);
-        }
-    }
-
-    // Waits until the listener answers connections (false if the program ended).
-    bool WaitUntilListening() {
-        for (int Attempt = 0; Attempt < 1200; ++Attempt) {
-            if (::waitpid(Pid, nullptr, WNOHANG) == Pid) {
-                Pid = -1;
-                return false;
-            }
-            const int Fd = ::socket(AF_INET, SOCK_STREAM, 0);
-            sockaddr_in Addr{};
-            Addr.sin_family = AF_INET;
-            Addr.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
-            Addr.sin_port = htons(ListenPort);
-            const bool Up = ::connect(Fd, reinterpret_cast<sockaddr*>(&Addr), sizeof Addr) == 0;
-            ::close(Fd);
-            if (Up) return true;
-            std::this_thread::sleep_for(std::chrono::milliseconds(50));
-        }
-        return false;
-    }
-    bool Running() { return Pid > 0 && ::waitpid(Pid, nullptr, WNOHANG) == 0; }
-
-    std::optional<std::string> Send(const std::string& Request) {
-        return Exchange(ListenPort, Request);
-    }
+    using TServiceProgram::TServiceProgram;
 
     // The log lines of the run, in UTF-8, without their time stamps.
     std::vector<std::string> LogLines() {
         std::vector<std::string> Lines;
         for (const auto& Entry : fs::directory_iterator(Folder)) {
             if (Entry.path().extension() != ".LOG") continue;
-            std::ifstream In(Entry.path(), std::ios::binary);
-            std::stringstream S;
-            S << In.rdbuf();
-            std::istringstream Text(FromSystemCodePage(S.str()));
+            std::istringstream Text(FromSystemCodePage(ReadFile(Entry.path())));
             std::string Line;
             while (std::getline(Text, Line)) {
                 if (!Line.empty() && Line.back() == '\r') Line.pop_back();
@@ -168,26 +57,12 @@ class ServiceProcess {
         return N;
     }
     bool WaitForLogPrefix(const std::string& Prefix, std::size_t N) {
-        for (int Attempt = 0; Attempt < 1200; ++Attempt) {
-            if (CountLogPrefix(Prefix) >= N) return true;
-            std::this_thread::sleep_for(std::chrono::milliseconds(50));
-        }
-        return false;
+        return Eventually([&] { return CountLogPrefix(Prefix) >= N; });
     }
     // Waits until Line stands in the log N times.
     bool WaitForLog(const std::string& Line, std::size_t N = 1) {
-        for (int Attempt = 0; Attempt < 1200; ++Attempt) {
-            if (CountLog(Line) >= N) return true;
-            std::this_thread::sleep_for(std::chrono::milliseconds(50));
-        }
-        return false;
+        return Eventually([&] { return CountLog(Line) >= N; });
     }
-
-    fs::path Folder;
-    uint16_t ListenPort = 0;
-
-  private:
-    pid_t Pid = -1;
 };
 
 class CardRoadTest : public ::testing::Test {
@@ -220,8 +95,8 @@ class CardRoadTest : public ::testing::Test {
     }
 
     void StartService(const std::string& DoorlockOption) {
-        Service = std::make_unique<ServiceProcess>(
-            Road->Dir() / "service", "[DoorlockOption]\r\nPortName=COM2\r\n" + DoorlockOption);
+        Service = std::make_unique<ServiceProcess>(Road->Dir() / "service",
+                                                   "PortName=COM2\r\n" + DoorlockOption);
         ASSERT_TRUE(Service->WaitUntilListening());
     }
 
@@ -241,7 +116,7 @@ TEST_F(CardRoadTest, IssueReadAndEraseACard) {
     StartService("DelayMinutes2=30\r\n");
 
     // 1. Issue: the counter stood at 25, so the card is number 26.
-    EXPECT_EQ(Service->Send(IssueRequest("101")), Reply("200", "发卡成功", 26));
+    EXPECT_EQ(Service->Send(IssueRequest("101")), DoorReply("200", "发卡成功", 26));
     const auto Card = lycomm::PeekCard(kEncoderPort);
     ASSERT_TRUE(Card);
     const auto& Block = Card->second;
@@ -263,10 +138,11 @@ TEST_F(CardRoadTest, IssueReadAndEraseACard) {
     EXPECT_EQ(Service->CountLog("写卡成功，CardNo=26"), 1u);
 
     // 2. Read.
-    EXPECT_EQ(Service->Send("<DoorRequest type=\"ReadCard\"/>"), Reply("200", "读卡成功", 26));
+    EXPECT_EQ(Service->Send("<DoorRequest type=\"ReadCard\"/>"), DoorReply("200", "读卡成功", 26));
 
     // 3. Erase: the card is all 0xFF and the check-out is booked.
-    EXPECT_EQ(Service->Send("<DoorRequest type=\"EraseCard\"/>"), Reply("200", "注销卡成功 ", 0));
+    EXPECT_EQ(Service->Send("<DoorRequest type=\"EraseCard\"/>"),
+              DoorReply("200", "注销卡成功 ", 0));
     const auto Erased = lycomm::PeekCard(kEncoderPort);
     ASSERT_TRUE(Erased);
     for (uint8_t B : Erased->second) EXPECT_EQ(B, 0xFF);
@@ -275,7 +151,7 @@ TEST_F(CardRoadTest, IssueReadAndEraseACard) {
     EXPECT_EQ(Service->CountLog("注销成功"), 1u);
 
     // Reading the erased card fails.
-    EXPECT_EQ(Service->Send("<DoorRequest type=\"ReadCard\"/>"), Reply("500", "读卡失败", 0));
+    EXPECT_EQ(Service->Send("<DoorRequest type=\"ReadCard\"/>"), DoorReply("500", "读卡失败", 0));
 }
 
 TEST_F(CardRoadTest, SixteenClientsAtOnceAllGetTheirCards) {
@@ -304,7 +180,7 @@ TEST_F(CardRoadTest, EachBrokenPieceGives500AndItsLogLine) {
 
     // The card library not registered.
     Road->Register(false);
-    EXPECT_EQ(Service->Send(IssueRequest("101")), Reply("500", "发卡失败", 0));
+    EXPECT_EQ(Service->Send(IssueRequest("101")), DoorReply("500", "发卡失败", 0));
     Road->Register(true);
     bool Named = false;
     for (const auto& Line : Service->LogLines())
@@ -313,20 +189,20 @@ TEST_F(CardRoadTest, EachBrokenPieceGives500AndItsLogLine) {
 
     // The card database down.
     Road->SetSqlServer("127.0.0.1;PORT=1");
-    EXPECT_EQ(Service->Send(IssueRequest("101")), Reply("500", "发卡失败", 0));
+    EXPECT_EQ(Service->Send(IssueRequest("101")), DoorReply("500", "发卡失败", 0));
     EXPECT_EQ(Service->CountLog("写卡失败，返回: r=-840"), 1u);
     Road->SetSqlServer(*CardRoad::CardDbServer());
 
     // The encoder's port absent.
     ASSERT_EQ(lycomm::Detach(kEncoderPort), "");
-    EXPECT_EQ(Service->Send(IssueRequest("101")), Reply("500", "发卡失败", 0));
-    EXPECT_EQ(Service->Send("<DoorRequest type=\"ReadCard\"/>"), Reply("500", "读卡失败", 0));
+    EXPECT_EQ(Service->Send(IssueRequest("101")), DoorReply("500", "发卡失败", 0));
+    EXPECT_EQ(Service->Send("<DoorRequest type=\"ReadCard\"/>"), DoorReply("500", "读卡失败", 0));
     EXPECT_EQ(Service->CountLog("打开串口失败，返回: h=-99"), 2u);
 
     // Everything back: the service still answers and issues.
     ASSERT_EQ(lycomm::Attach(kEncoderPort, std::nullopt), "");
     ASSERT_EQ(lycomm::LayBlankCard(kEncoderPort, lycomm::kFactoryPassword), "");
-    EXPECT_EQ(Service->Send(IssueRequest("101")), Reply("200", "发卡成功", 26));
+    EXPECT_EQ(Service->Send(IssueRequest("101")), DoorReply("200", "发卡成功", 26));
     EXPECT_TRUE(Service->Running());
 }
 
@@ -356,7 +232,7 @@ TEST_F(CardRoadTest, LaidCardsAreReportedToTheFrontDesk) {
     EXPECT_EQ(FrontDesk.Accepted(), 2);
 
     // A front-desk request meanwhile is served in its turn.
-    EXPECT_EQ(Service->Send("<DoorRequest type=\"ReadCard\"/>"), Reply("200", "读卡成功", 26));
+    EXPECT_EQ(Service->Send("<DoorRequest type=\"ReadCard\"/>"), DoorReply("200", "读卡成功", 26));
 }
 
 }  // namespace

@@ -8,48 +8,27 @@
 #include <gtest/gtest.h>
 #include <stdlib.h>
 #include <sys/file.h>
-#include <sys/wait.h>
 #include <unistd.h>
 
 #include <chrono>
 #include <condition_variable>
 #include <filesystem>
-#include <fstream>
 #include <functional>
 #include <mutex>
 #include <optional>
 #include <string>
 #include <vector>
 
-#include "cardlib/CardBlock.h"
 #include "lockdriver/OptionUnit.h"
 #include "platform/lycomm/SimEncoder.h"
 #include "service/core/LogFileUnit.h"
 #include "service/core/SysOptionUnit.h"
+#include "tests/support/CardRoad.h"
+#include "tests/support/GuestCard.h"
 
 namespace ostra::lockdrivertest {
 
 namespace fs = std::filesystem;
-
-inline std::string BinDir() {
-    const char* Dir = std::getenv("OSTRA_BIN_DIR");
-    return Dir ? Dir : ".";
-}
-
-// Runs a program and returns its exit code.
-inline int RunProgram(const std::vector<std::string>& Args) {
-    const pid_t Pid = fork();
-    if (Pid == 0) {
-        std::vector<char*> Argv;
-        for (const auto& A : Args) Argv.push_back(const_cast<char*>(A.c_str()));
-        Argv.push_back(nullptr);
-        execv(Argv[0], Argv.data());
-        _exit(127);
-    }
-    int Status = 0;
-    waitpid(Pid, &Status, 0);
-    return WIFEXITED(Status) ? WEXITSTATUS(Status) : -1;
-}
 
 // Log entries in memory, one per Write; a test waits for the ones it expects.
 class LogCapture : public LogWriter {
@@ -117,14 +96,11 @@ class CardRoad {
         return Road;
     }
 
-    const fs::path& Dir() const { return Root; }
-    fs::path LibDir() const { return Root / "lib"; }
+    const fs::path& Dir() const { return Road.Root(); }
+    fs::path LibDir() const { return Road.LibDir(); }
 
     // Points "Setting.ini" beside the library copy at a server address.
-    void SetSqlServer(const std::string& Server) {
-        std::ofstream(LibDir() / "Setting.ini", std::ios::binary)
-            << "[Setting]\r\nSQLServer=" << Server << "\r\nSiteCode=12345\r\n";
-    }
+    void SetSqlServer(const std::string& Server) { Road.SetSqlServer(Server); }
 
     // The card database of scripts/carddb, when the test run started it.
     static std::optional<std::string> CardDbServer() {
@@ -136,54 +112,24 @@ class CardRoad {
 
     // Puts a guest card with number N on the encoder of driver port Port.
     static void LayGuestCard(int Port, int32_t N) {
-        const std::string Hex = cardlib::CardNumberHex(N);
-        cardlib::IssueFields Fields{"12345", Hex, "203001011200", "0101", 1, 1};
-        const cardlib::CardBlock Block = cardlib::BuildIssuedBlock(Fields);
-        lycomm::TakeCard(Port);
-        ASSERT_EQ(lycomm::LayBlankCard(Port, lycomm::kFactoryPassword), "");
-        lycomm::Block Raw{};
-        std::copy(Block.begin(), Block.end(), Raw.begin());
-        ASSERT_EQ(lycomm::WriteCard(Port, lycomm::kFactoryPassword, Raw), lycomm::kOk);
+        ASSERT_TRUE(testsupport::LayGuestCard(Port, N));
     }
     // Puts another block on the card lying there (no failed read between).
     static void ReplaceGuestCard(int Port, int32_t N) {
-        const std::string Hex = cardlib::CardNumberHex(N);
-        cardlib::IssueFields Fields{"12345", Hex, "203001011200", "0101", 1, 1};
-        const cardlib::CardBlock Block = cardlib::BuildIssuedBlock(Fields);
-        lycomm::Block Raw{};
-        std::copy(Block.begin(), Block.end(), Raw.begin());
-        ASSERT_EQ(lycomm::WriteCard(Port, lycomm::kFactoryPassword, Raw), lycomm::kOk);
+        ASSERT_EQ(lycomm::WriteCard(Port, lycomm::kFactoryPassword, testsupport::GuestBlock(N)),
+                  lycomm::kOk);
     }
 
     // Registers the library copy in the private registry (or removes it).
-    void Register(bool On) {
-        const std::string Regsvr = BinDir() + "/ostra-regsvr";
-        std::vector<std::string> Args{Regsvr, "-s"};
-        if (!On) Args.push_back("-u");
-        Args.push_back((LibDir() / "libPendrix.so").string());
-        ASSERT_EQ(RunProgram(Args), 0);
-    }
+    void Register(bool On) { ASSERT_EQ(Road.Register(On), 0); }
 
   private:
-    CardRoad() {
-        std::string Pattern = (fs::temp_directory_path() / "ostra-lockdriver-XXXXXX").string();
-        Root = mkdtemp(Pattern.data());
-        fs::create_directories(LibDir());
-        for (const char* Lib : {"libPendrix.so", "liblyComm.so"})
-            fs::copy_file(fs::path(BinDir()) / Lib, LibDir() / Lib,
-                          fs::copy_options::overwrite_existing);
-        setenv("OSTRA_COM_REGISTRY", (Root / "registry.ini").c_str(), 1);
-        setenv("LYCOMM_STATE_DIR", (Root / "lycomm").c_str(), 1);
-        setenv("LYCOMM_DELAY_MS", "0", 1);
+    CardRoad() : Road("ostra-lockdriver") {
         SetSqlServer(CardDbServer().value_or("127.0.0.1;PORT=1"));
         Register(true);
     }
-    ~CardRoad() {
-        std::error_code Ignored;
-        fs::remove_all(Root, Ignored);
-    }
 
-    fs::path Root;
+    testsupport::TPrivateCardRoad Road;
 };
 
 // Holds the card database for one test: tests of every suite that change

@@ -17,9 +17,13 @@
 #include "platform/net/TcpListener.h"
 #include "service/core/LogFileUnit.h"
 #include "tests/otherkinds/FakeDevices.h"
-#include "tests/otherkinds/LoopbackClient.h"
+#include "tests/support/FrontDesk.h"
 
 namespace ostra::test {
+
+using testsupport::ExchangeToEnd;
+using testsupport::TExchange;
+using testsupport::TFrontDeskClient;
 
 // Keeps every entry instead of writing a file. Connection threads write while
 // the test reads: guarded by a mutex.
@@ -74,7 +78,8 @@ class THandlerTest : public ::testing::Test {
 
     // One request on a fresh connection; the service must close it.
     std::string Ask(const std::string& Request) {
-        const TExchange exchange = ExchangeToEnd(listener_.BoundPort(), Request);
+        const TExchange exchange =
+            ExchangeToEnd(listener_.BoundPort(), Request + std::string(1, '\0'));
         EXPECT_TRUE(exchange.ClosedByPeer) << "the service left the connection open";
         return exchange.Reply;
     }
@@ -97,7 +102,7 @@ class THandlerTest : public ::testing::Test {
     // Sends Request on a connection that is reset while the device holds the
     // request, so that writing the reply fails; returns when the handler is done.
     void AskAndVanish(const std::string& Request) {
-        TLoopbackClient client(Port());
+        TFrontDeskClient client(Port());
         // The device takes its own lock, then the gate; the test never holds
         // both, so the two are always taken in that one order.
         std::mutex gate;
@@ -109,7 +114,7 @@ class THandlerTest : public ::testing::Test {
         log_.Clear();
         client.Send(Request + std::string(1, '\0'));
         while (log_.Entries().empty()) std::this_thread::yield();  // request read
-        client.Abort();
+        client.Reset();
         held.unlock();
         WaitIdle();
         auto g = device_->Lock();

@@ -1,10 +1,6 @@
 // The main window built in interface kinds 2 to 4: its titles, the port key
 // its listener takes, its start line, the connection closed after every
 // request, and the Option and Test actions with and without a device.
-#include <arpa/inet.h>
-#include <netinet/in.h>
-#include <sys/socket.h>
-#include <unistd.h>
 
 #include <QAction>
 #include <QLineEdit>
@@ -20,30 +16,11 @@
 #include "service/ui/MainFormUnit.h"
 #include "service/ui/RequestGate.h"
 #include "tests/otherkinds/FakeDevices.h"
-#include "tests/otherkinds/LoopbackClient.h"
+#include "tests/support/FrontDesk.h"
 #include "tests/ui/UiTestSupport.h"
 
 namespace ostra::test {
 namespace {
-
-// A port that is taken while the object lives: a window that listens on the
-// port of another kind's key fails to start.
-struct TBusyPort {
-    TBusyPort() {
-        Fd = ::socket(AF_INET, SOCK_STREAM, 0);
-        sockaddr_in address{};
-        address.sin_family = AF_INET;
-        address.sin_addr.s_addr = htonl(INADDR_ANY);
-        ::bind(Fd, reinterpret_cast<sockaddr*>(&address), sizeof address);
-        ::listen(Fd, 1);
-        socklen_t length = sizeof address;
-        ::getsockname(Fd, reinterpret_cast<sockaddr*>(&address), &length);
-        Port = ntohs(address.sin_port);
-    }
-    ~TBusyPort() { ::close(Fd); }
-    int Fd;
-    uint16_t Port;
-};
 
 // While it lives, answers the password prompt with the right password and
 // closes every other modal dialog, noting its name.
@@ -153,11 +130,11 @@ TEST_P(KindWindow, ClosesEveryConnectionAfterOneRequestWhateverKeepClientConnect
     TMainForm form;
     for (bool keep : {true, false}) {
         KeepClientConnection.store(keep);
-        TLoopbackClient client(form.ListenerPort());
+        TFrontDeskClient client(form.ListenerPort());
         // Two requests back to back: only the first is answered.
         const std::string framed = GetParam().Request + std::string(1, '\0');
         client.Send(framed + framed);
-        const TExchange exchange = client.ReadToEnd();
+        const TExchange exchange{client.ReadToEnd(), client.ClosedByPeer};
         EXPECT_TRUE(exchange.ClosedByPeer) << keep;
         ASSERT_FALSE(exchange.Reply.empty()) << keep;
         EXPECT_EQ(exchange.Reply.find('\0'), exchange.Reply.size() - 1) << keep;

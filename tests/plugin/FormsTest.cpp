@@ -18,7 +18,6 @@
 #include "plugin/MainForm.h"
 #include "plugin/TestFormUnit.h"
 #include "service/ui/MessageBoxUnit.h"
-#include "tests/plugin/HostProcess.h"
 #include "tests/plugin/PluginTestSupport.h"
 
 namespace ostra::kestrane::testing {

@@ -4,7 +4,6 @@
 #include <gtest/gtest.h>
 #include <sys/stat.h>
 
-#include "tests/plugin/HostProcess.h"
 #include "tests/plugin/PluginTestSupport.h"
 
 namespace ostra::kestrane::testing {
@@ -39,7 +38,9 @@ class KestraneHost : public ::testing::Test {
         return Host.WaitFor("returned") == "returned";
     }
 
-    std::string Send(const std::string& Request) { return Exchange(Port, Request + '\0'); }
+    std::string Send(const std::string& Request) {
+        return ExchangeToEnd(Port, Request + '\0').Reply;
+    }
 
     TTempDir Dir;
     uint16_t Port = 0;
@@ -178,13 +179,8 @@ TEST_F(KestraneHost, UnloadingLeavesTheHostsApplicationAndNoListener) {
 TEST_F(KestraneHost, APortInUseIsReportedAndTheWindowStillOpens) {
     WriteOptions();
     // Hold the port with a listener of our own.
-    const int fd = ::socket(AF_INET, SOCK_STREAM, 0);
-    sockaddr_in addr{};
-    addr.sin_family = AF_INET;
-    addr.sin_port = htons(Port);
-    addr.sin_addr.s_addr = htonl(INADDR_ANY);
-    ASSERT_EQ(::bind(fd, reinterpret_cast<sockaddr*>(&addr), sizeof addr), 0);
-    ASSERT_EQ(::listen(fd, 1), 0);
+    TBusyPort busy(Port);
+    ASSERT_TRUE(busy.Listening);
     THostProcess host(Dir.Dir(), {});
     host.Send("load");
     ASSERT_EQ(host.WaitFor("load"), "loaded");
@@ -192,7 +188,6 @@ TEST_F(KestraneHost, APortInUseIsReportedAndTheWindowStillOpens) {
     EXPECT_NE(host.WaitFor("msgbox "), "");
     ASSERT_TRUE(host.Sync());
     ASSERT_TRUE(Close(host));
-    ::close(fd);
     EXPECT_EQ(host.Finish(), 0);
 }
 

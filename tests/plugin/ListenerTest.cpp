@@ -1,8 +1,6 @@
 // The plug-in's listener step on a real listener over loopback: one request
 // per connection, many connections at once. No Qt here.
-#include <arpa/inet.h>
 #include <gtest/gtest.h>
-#include <netinet/in.h>
 
 #include <thread>
 
@@ -11,28 +9,6 @@
 
 namespace ostra::kestrane::testing {
 namespace {
-
-// Connects to the listener, sends Bytes, and returns everything received
-// until the server closes the connection.
-std::string Exchange(uint16_t Port, const std::string& Bytes, bool CloseAfterSend = false) {
-    const int fd = ::socket(AF_INET, SOCK_STREAM, 0);
-    sockaddr_in addr{};
-    addr.sin_family = AF_INET;
-    addr.sin_port = htons(Port);
-    addr.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
-    if (::connect(fd, reinterpret_cast<sockaddr*>(&addr), sizeof addr) != 0) {
-        ::close(fd);
-        return "<no connection>";
-    }
-    if (!Bytes.empty()) ::send(fd, Bytes.data(), Bytes.size(), MSG_NOSIGNAL);
-    if (CloseAfterSend) ::shutdown(fd, SHUT_WR);
-    std::string all;
-    char buffer[4096];
-    for (ssize_t n; (n = ::recv(fd, buffer, sizeof buffer, 0)) > 0;)
-        all.append(buffer, static_cast<size_t>(n));
-    ::close(fd);
-    return all;
-}
 
 class KestraneListener : public ::testing::Test {
   protected:
@@ -53,16 +29,18 @@ class KestraneListener : public ::testing::Test {
 TEST_F(KestraneListener, TwoRequestsOnOneConnectionGetOneReply) {
     const std::string two =
         std::string("<R type=\"EraseCard\"/>") + '\0' + "<R type=\"ReadCard\"/>" + '\0';
-    EXPECT_EQ(Exchange(Listener.BoundPort(), two), DoorResponse("200", "注销卡成功", 0));
+    EXPECT_EQ(ExchangeToEnd(Listener.BoundPort(), two).Reply, DoorResponse("200", "注销卡成功", 0));
     EXPECT_EQ(Lock.Calls(), std::vector<std::string>{"EraseCard"});
 }
 
 TEST_F(KestraneListener, AClientThatSendsNothingLeavesNoTrace) {
-    EXPECT_EQ(Exchange(Listener.BoundPort(), "", true), "");
-    EXPECT_EQ(Exchange(Listener.BoundPort(), "<R type=\"ReadCard\"/>", true), "");  // no 0x00
+    EXPECT_EQ(ExchangeToEnd(Listener.BoundPort(), "", true).Reply, "");
+    EXPECT_EQ(ExchangeToEnd(Listener.BoundPort(), "<R type=\"ReadCard\"/>", true).Reply,
+              "");  // no 0x00
     EXPECT_EQ(Globals.LogText(), "");
-    EXPECT_EQ(Exchange(Listener.BoundPort(), std::string("<R type=\"ReadCard\"/>") + '\0'),
-              DoorResponse("200", "读卡成功", 4321));
+    EXPECT_EQ(
+        ExchangeToEnd(Listener.BoundPort(), std::string("<R type=\"ReadCard\"/>") + '\0').Reply,
+        DoorResponse("200", "读卡成功", 4321));
 }
 
 TEST_F(KestraneListener, ManyClientsAtOnceEachGetTheirOwnReply) {
@@ -73,7 +51,7 @@ TEST_F(KestraneListener, ManyClientsAtOnceEachGetTheirOwnReply) {
         threads.emplace_back([&, i] {
             std::vector<std::string> children = NineChildren();
             children[3] = "room" + std::to_string(i);
-            replies[i] = Exchange(Listener.BoundPort(), IssueRequest(children) + '\0');
+            replies[i] = ExchangeToEnd(Listener.BoundPort(), IssueRequest(children) + '\0').Reply;
         });
     }
     for (std::thread& t : threads) t.join();

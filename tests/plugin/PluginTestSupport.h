@@ -1,18 +1,22 @@
-// Helpers of the plug-in's tests: a private directory, a lock that records
-// its calls, the library's globals set up for one test, and loopback sockets.
+// Helpers of the plug-in's tests: a lock that records its calls, the
+// library's globals set up for one test, a socket pair, the requests and
+// replies of the protocol, and a real host process (KestraneHost) that loads
+// libKestrane.so.
 #pragma once
 
+#include <signal.h>
 #include <sys/socket.h>
 #include <unistd.h>
 
 #include <atomic>
+#include <chrono>
+#include <condition_variable>
 #include <cstdint>
 #include <filesystem>
-#include <fstream>
 #include <memory>
 #include <mutex>
-#include <sstream>
 #include <string>
+#include <thread>
 #include <vector>
 
 #include "platform/datetime/DateTime.h"
@@ -21,41 +25,20 @@
 #include "plugin/PluginDoorlockUnit.h"
 #include "plugin/RegionalSettingsUnit.h"
 #include "plugin/SysOptionsUnit.h"
+#include "tests/support/ChildProcess.h"
+#include "tests/support/Folders.h"
+#include "tests/support/FrontDesk.h"
 
 namespace ostra::kestrane::testing {
 
-// A fresh directory under the system's temporary directory, removed at the end.
-class TTempDir {
-  public:
-    TTempDir() {
-        std::string pattern =
-            (std::filesystem::temp_directory_path() / "kestrane-test-XXXXXX").string();
-        Path_ = ::mkdtemp(pattern.data());
-    }
-    ~TTempDir() {
-        std::error_code ec;
-        std::filesystem::remove_all(Path_, ec);
-    }
-    TTempDir(const TTempDir&) = delete;
-    TTempDir& operator=(const TTempDir&) = delete;
-    // With a trailing "/".
-    std::string Dir() const { return Path_.string() + "/"; }
-    std::string File(const std::string& Name) const { return (Path_ / Name).string(); }
-
-  private:
-    std::filesystem::path Path_;
-};
-
-inline std::string ReadFile(const std::string& Path) {
-    std::ifstream in(Path, std::ios::binary);
-    std::ostringstream s;
-    s << in.rdbuf();
-    return s.str();
-}
-
-inline void WriteFile(const std::string& Path, const std::string& Text) {
-    std::ofstream(Path, std::ios::binary) << Text;
-}
+using testsupport::BinDir;
+using testsupport::Connect;
+using testsupport::ExchangeToEnd;
+using testsupport::FreePort;
+using testsupport::ReadFile;
+using testsupport::TBusyPort;
+using testsupport::TTempDir;
+using testsupport::WriteFile;
 
 // A lock that records every call ("WriteCard|..." with the dates as
 // "yyyy-mm-dd hh:nn:ss") and answers as told. Safe from several threads.
@@ -208,5 +191,114 @@ inline std::string DoorResponse(const std::string& Code, const std::string& Mess
            "</ResultCode><ResultMessage>" + Message + "</ResultMessage><CardNo>" +
            std::to_string(CardNo) + "</CardNo></DoorResponse>" + std::string(1, '\0');
 }
+
+// A real host process (KestraneHost) that loads libKestrane.so, driven over
+// its standard input and read from its standard output. Each host runs from
+// a private directory holding a copy of the program, so that "Option.ini"
+// and the log file sit beside its executable.
+//
+// Threads: the test thread calls the public members; one reader thread takes
+// the host's output lines, and Lock guards what the two share.
+class THostProcess {
+  public:
+    // Generous: only a hung host makes a wait run out.
+    static constexpr std::chrono::seconds Patience{60};
+
+    THostProcess(const std::string& Dir, std::vector<std::string> Args)
+        : Child(CopyProgram(Dir), Options(Dir, std::move(Args))) {
+        ::signal(SIGPIPE, SIG_IGN);  // a host that died must fail the test, not end it
+        Reader = std::thread([this] { ReadOutput(); });
+    }
+
+    ~THostProcess() {
+        if (Child.Pid() > 0) {
+            Send("quit");
+            Finish();
+        }
+        if (Reader.joinable()) Reader.join();
+    }
+
+    void Send(const std::string& Command) {
+        const std::string line = Command + "\n";
+        if (Child.Input() >= 0) (void)!::write(Child.Input(), line.data(), line.size());
+    }
+
+    // The next line (after those already taken) that starts with Prefix;
+    // lines before it are skipped. Empty when none comes.
+    std::string WaitFor(const std::string& Prefix) {
+        std::unique_lock<std::mutex> g(Lock);
+        const auto deadline = std::chrono::steady_clock::now() + Patience;
+        for (;;) {
+            while (Cursor < Lines.size()) {
+                const std::string& line = Lines[Cursor++];
+                if (line.rfind(Prefix, 0) == 0) return line;
+            }
+            if (Ended || Changed.wait_until(g, deadline) == std::cv_status::timeout) {
+                if (Cursor >= Lines.size()) return "";
+            }
+        }
+    }
+
+    // Every line received so far.
+    std::vector<std::string> AllLines() {
+        std::lock_guard<std::mutex> g(Lock);
+        return Lines;
+    }
+
+    // Sends "ping" and waits for the answer: every command before it is done.
+    bool Sync() { return Send("ping"), WaitFor("pong") == "pong"; }
+
+    // Closes the input and waits for the exit; the exit code (-1 when the
+    // host had to be killed or died of a signal).
+    int Finish() { return Child.Finish(Patience); }
+
+  private:
+    static std::string CopyProgram(const std::string& Dir) {
+        const std::string exe = Dir + "KestraneHost";
+        std::filesystem::copy_file(BinDir() + "/KestraneHost", exe,
+                                   std::filesystem::copy_options::overwrite_existing);
+        std::filesystem::permissions(exe, std::filesystem::perms::owner_all);
+        return exe;
+    }
+    // The caller's environment with the year-first sv_SE locale for dates
+    // (LC_ALL would override it), offscreen Qt, and the library's folder.
+    static testsupport::TChildOptions Options(const std::string& Dir,
+                                              std::vector<std::string> Args) {
+        testsupport::TChildOptions options;
+        options.Args = {"--commands"};
+        options.Args.insert(options.Args.end(), Args.begin(), Args.end());
+        options.Unset = {"LC_ALL"};
+        options.Set = {"LC_TIME=sv_SE.UTF-8", "QT_QPA_PLATFORM=offscreen",
+                       "LD_LIBRARY_PATH=" + BinDir()};
+        options.WorkDir = Dir;
+        options.Pipes = true;
+        return options;
+    }
+
+    void ReadOutput() {
+        std::string pending;
+        char buffer[4096];
+        for (ssize_t n; (n = ::read(Child.Output(), buffer, sizeof buffer)) > 0;) {
+            pending.append(buffer, static_cast<size_t>(n));
+            std::lock_guard<std::mutex> g(Lock);
+            for (size_t eol; (eol = pending.find('\n')) != std::string::npos;) {
+                Lines.push_back(pending.substr(0, eol));
+                pending.erase(0, eol + 1);
+            }
+            Changed.notify_all();
+        }
+        std::lock_guard<std::mutex> g(Lock);
+        Ended = true;
+        Changed.notify_all();
+    }
+
+    testsupport::TChildProcess Child;
+    std::thread Reader;
+    std::mutex Lock;
+    std::condition_variable Changed;
+    std::vector<std::string> Lines;
+    size_t Cursor = 0;
+    bool Ended = false;
+};
 
 }  // namespace ostra::kestrane::testing

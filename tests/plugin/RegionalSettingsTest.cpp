@@ -52,10 +52,12 @@ TEST(KestraneRegionalSettings, TwoFigureYearsFallWithinFiftyYearsOfNow) {
     EXPECT_EQ(DecodeDateTime(StrToDateTime("05/01/08", c)).Year, expected);
     // Both sides of the window: fifty years back and forty-nine ahead.
     const int back = (year - 50) % 100, ahead = (year + 49) % 100;
-    EXPECT_EQ(DecodeDateTime(StrToDateTime("05/01/" + std::to_string(100 + back).substr(1), c)).Year,
-              year - 50);
-    EXPECT_EQ(DecodeDateTime(StrToDateTime("05/01/" + std::to_string(100 + ahead).substr(1), c)).Year,
-              year + 49);
+    EXPECT_EQ(
+        DecodeDateTime(StrToDateTime("05/01/" + std::to_string(100 + back).substr(1), c)).Year,
+        year - 50);
+    EXPECT_EQ(
+        DecodeDateTime(StrToDateTime("05/01/" + std::to_string(100 + ahead).substr(1), c)).Year,
+        year + 49);
 }
 
 TEST(KestraneRegionalSettings, TheServiceFormReadsOnlyWhereYearComesFirstWithDashAndColon) {

@@ -1,9 +1,5 @@
 // The main window: its parts, the listener it runs, the password on every
 // way of closing, the start with the port in use, and RunMainForm.
-#include <arpa/inet.h>
-#include <netinet/in.h>
-#include <sys/socket.h>
-#include <unistd.h>
 
 #include <QAction>
 #include <QCloseEvent>
@@ -30,28 +26,8 @@ namespace {
 
 const std::string ReadCardRequest = "<DoorRequest type=\"ReadCard\"/>";
 const std::string Failed500 =
-    std::string(
-        "<DoorResponse><RequestID></RequestID><ResultCode>500</ResultCode>"
-        "<ResultMessage>读卡失败</ResultMessage><CardNo>0</CardNo></DoorResponse>") +
-    '\0';
-
-// A listening socket on a free loopback-and-all port, held while it lives.
-struct TBusyPort {
-    TBusyPort() {
-        Fd = socket(AF_INET, SOCK_STREAM, 0);
-        sockaddr_in address{};
-        address.sin_family = AF_INET;
-        address.sin_addr.s_addr = htonl(INADDR_ANY);
-        bind(Fd, reinterpret_cast<sockaddr*>(&address), sizeof address);
-        listen(Fd, 1);
-        socklen_t length = sizeof address;
-        getsockname(Fd, reinterpret_cast<sockaddr*>(&address), &length);
-        Port = ntohs(address.sin_port);
-    }
-    ~TBusyPort() { close(Fd); }
-    int Fd;
-    uint16_t Port;
-};
+    "<DoorResponse><RequestID></RequestID><ResultCode>500</ResultCode>"
+    "<ResultMessage>读卡失败</ResultMessage><CardNo>0</CardNo></DoorResponse>";
 
 class MainWindow : public ::testing::Test {
   protected:
@@ -105,10 +81,10 @@ TEST_F(MainWindow, HasTheTitleMenusActionsAndStartLineOfTheDoorlockKind) {
     for (const char* menu : {"FileMenu", "ToolMenu", "HelpMenu"})
         for (QAction* item : form.findChild<QMenu*>(menu)->actions())
             items << item->objectName() + "=" + (item->isSeparator() ? "-" : item->text());
-    EXPECT_EQ(items, (QStringList{"ExitMenuItem=退出(&X)", "OptionMenuItem=选项(&O)...",
-                                  "T1=测试(&T)", "N1=-",
-                                  "ChangePasswordMenuItem=更改管理员密码(&C)",
-                                  "AboutMenuItem=关于(&A)..."}));
+    EXPECT_EQ(
+        items,
+        (QStringList{"ExitMenuItem=退出(&X)", "OptionMenuItem=选项(&O)...", "T1=测试(&T)", "N1=-",
+                     "ChangePasswordMenuItem=更改管理员密码(&C)", "AboutMenuItem=关于(&A)..."}));
     for (const char* button : {"OptionButton", "ChangePasswordButton", "HelpButton", "ExitButton"})
         EXPECT_NE(form.findChild<QToolButton*>(button), nullptr) << button;
     // Client area below the menu bar.
@@ -233,7 +209,7 @@ TEST_F(MainWindow, FreeingTheWindowStopsTheListener) {
         form.FormDestroy();
         EXPECT_TRUE(memo->toPlainText().endsWith(QStringLiteral("接口监听服务器已经停止。")));
     }
-    EXPECT_EQ(Exchange(port, ReadCardRequest), "");
+    EXPECT_EQ(Exchange(port, ReadCardRequest), std::nullopt);
     EXPECT_TRUE(Boxes.Boxes.empty());
 }
 

@@ -52,7 +52,7 @@ TEST(Shutdown, ARequestThatOutlivesTheListenerIsWaitedForBeforeTheLockIsFreed) {
 
     auto form = std::make_unique<TMainForm>();
     const uint16_t port = form->ListenerPort();
-    std::string reply = "unset";
+    std::optional<std::string> reply = "unset";
     std::thread client([&] { reply = Exchange(port, "<r type=\"ReadCard\"/>"); });
     lock->WaitEntered();
 
@@ -67,7 +67,7 @@ TEST(Shutdown, ARequestThatOutlivesTheListenerIsWaitedForBeforeTheLockIsFreed) {
     lock.reset();  // nothing touches it any more
     Doorlock.store(saved);
     client.join();
-    EXPECT_EQ(reply, "");  // its connection was closed by the stop
+    EXPECT_EQ(reply, std::nullopt);  // its connection was closed by the stop
     RequestGate().Reopen();
 }
 

@@ -1,34 +1,17 @@
 #include "tests/ui/UiTestSupport.h"
 
-#include <arpa/inet.h>
-#include <netinet/in.h>
 #include <sqlite3.h>
-#include <sys/socket.h>
-#include <unistd.h>
 
 #include <QLineEdit>
 #include <QPushButton>
 #include <QTimer>
 #include <chrono>
-#include <cstdlib>
-#include <fstream>
-#include <sstream>
 #include <thread>
 
 #include "platform/datetime/DateTime.h"
 #include "service/core/DoorlockRecordManagerUnit.h"
 
 namespace ostra::test {
-
-std::string SourceDir() {
-    const char* dir = std::getenv("OSTRA_SOURCE_DIR");
-    return dir ? dir : OSTRA_TEST_SOURCE_DIR;
-}
-
-std::string BinDir() {
-    const char* dir = std::getenv("OSTRA_BIN_DIR");
-    return dir ? dir : OSTRA_TEST_BIN_DIR;
-}
 
 QApplication& App() {
     static int argc = 1;
@@ -77,8 +60,6 @@ void AnswerPassword(const QString& Password, bool Cancel) {
 }
 
 TTempSite::TTempSite() {
-    char pattern[] = "/tmp/ostra-ui-XXXXXX";
-    Dir = mkdtemp(pattern);
     Option_ = std::make_unique<TSysOption>(OptionIni());
     Option_->Load();
     SavedOption_ = SetSysOption(Option_.get());
@@ -90,19 +71,15 @@ TTempSite::~TTempSite() {
     if (OwnsRecords_) FreeRecordManager();
     SetLogFile(SavedLog_);
     SetSysOption(SavedOption_);
-    std::error_code ignored;
-    std::filesystem::remove_all(Dir, ignored);
 }
 
 void TTempSite::OpenRecordDatabase() {
     const std::string path = (Dir / "Client.mdb").string();
-    std::ifstream schemaFile(SourceDir() + "/service/core/ClientMdb.sql");
-    std::stringstream schema;
-    schema << schemaFile.rdbuf();
-    ASSERT_FALSE(schema.str().empty());
+    const std::string schema = testsupport::ReadFile(SourceDir() + "/service/core/ClientMdb.sql");
+    ASSERT_FALSE(schema.empty());
     sqlite3* db = nullptr;
     ASSERT_EQ(sqlite3_open(path.c_str(), &db), SQLITE_OK);
-    ASSERT_EQ(sqlite3_exec(db, schema.str().c_str(), nullptr, nullptr, nullptr), SQLITE_OK);
+    ASSERT_EQ(sqlite3_exec(db, schema.c_str(), nullptr, nullptr, nullptr), SQLITE_OK);
     sqlite3_close(db);
     auto* manager = new TDoorlockRecordManager();
     manager->Open(path);
@@ -112,10 +89,7 @@ void TTempSite::OpenRecordDatabase() {
 }
 
 std::string TTempSite::ReadFile(const std::string& Name) const {
-    std::ifstream in(Dir / Name, std::ios::binary);
-    std::stringstream text;
-    text << in.rdbuf();
-    return text.str();
+    return testsupport::ReadFile(Dir / Name);
 }
 
 std::string TTempSite::ReadLog() const {
@@ -136,31 +110,6 @@ bool TRecordingLock::ReadCard(int64_t& CardNo) {
     ++Reads;
     if (ReadCardNo != 0) CardNo = ReadCardNo;
     return ReadResult;
-}
-
-std::string Exchange(uint16_t Port, const std::string& Request) {
-    const int fd = socket(AF_INET, SOCK_STREAM, 0);
-    sockaddr_in address{};
-    address.sin_family = AF_INET;
-    address.sin_port = htons(Port);
-    address.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
-    std::string reply;
-    if (connect(fd, reinterpret_cast<sockaddr*>(&address), sizeof address) == 0) {
-        std::string framed = Request;
-        framed.push_back('\0');
-        if (send(fd, framed.data(), framed.size(), MSG_NOSIGNAL) ==
-            static_cast<ssize_t>(framed.size())) {
-            char buffer[4096];
-            for (;;) {
-                const ssize_t n = recv(fd, buffer, sizeof buffer, 0);
-                if (n <= 0) break;
-                reply.append(buffer, static_cast<std::size_t>(n));
-                if (reply.back() == '\0') break;
-            }
-        }
-    }
-    close(fd);
-    return reply;
 }
 
 TDateTime At(int Year, int Month, int Day, int Hour, int Minute, int Second) {

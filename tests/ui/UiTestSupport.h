@@ -22,12 +22,19 @@
 #include "service/core/LogFileUnit.h"
 #include "service/core/SysOptionUnit.h"
 #include "service/ui/MessageBoxUnit.h"
+#include "tests/support/Folders.h"
+#include "tests/support/FrontDesk.h"
 
 namespace ostra::test {
 
-// The source tree and the folder of the built programs.
-std::string SourceDir();
-std::string BinDir();
+using testsupport::BinDir;
+using testsupport::Exchange;
+using testsupport::FreePort;
+using testsupport::SourceDir;
+using testsupport::TBusyPort;
+using testsupport::TExchange;
+using testsupport::TFrontDeskClient;
+using testsupport::TTempDir;
 
 // One QApplication for the whole test program (offscreen).
 QApplication& App();
@@ -65,7 +72,12 @@ class TTempSite {
   public:
     TTempSite();
     ~TTempSite();
-    std::filesystem::path Dir;
+
+  private:
+    TTempDir Temp_{"ostra-ui"};  // goes last, after the settings and the log
+
+  public:
+    std::filesystem::path Dir = Temp_.Path();
     std::string OptionIni() const { return (Dir / "Option.ini").string(); }
     std::string LogPath() const { return (Dir / "test.LOG").string(); }
     TSysOption& Option() { return *Option_; }
@@ -119,10 +131,6 @@ class TRecordingLock : public TBaseDoorlock {
     int64_t ReadCardNo = 0;  // left in CardNo by ReadCard (0: untouched)
     bool EraseResult = false;
 };
-
-// Sends one framed request to 127.0.0.1:Port and returns the reply bytes
-// up to and including the 0x00 (empty when the connection closes first).
-std::string Exchange(uint16_t Port, const std::string& Request);
 
 // A date-time from its parts.
 TDateTime At(int Year, int Month, int Day, int Hour, int Minute, int Second);

@@ -1,0 +1,160 @@
+#include "tests/support/ChildProcess.h"
+
+#include <fcntl.h>
+#include <signal.h>
+#include <sys/prctl.h>
+#include <sys/wait.h>
+#include <unistd.h>
+
+#include <cstdio>
+#include <stdexcept>
+
+#include "tests/support/FrontDesk.h"
+
+extern char** environ;
+
+namespace ostra::testsupport {
+
+namespace {
+
+std::string NameOf(const std::string& Entry) {
+    return Entry.substr(0, Entry.find('='));
+}
+
+bool Listed(const std::vector<std::string>& Names, const std::string& Name) {
+    for (const std::string& N : Names)
+        if (N == Name) return true;
+    return false;
+}
+
+}  // namespace
+
+TChildProcess::TChildProcess(const std::string& Program, const TChildOptions& Options) {
+    // Everything the child needs is made here: between fork and exec it
+    // calls only what is safe in a copy of a process with many threads.
+    std::vector<std::string> Argv{Program};
+    Argv.insert(Argv.end(), Options.Args.begin(), Options.Args.end());
+    std::vector<std::string> Env;
+    std::vector<std::string> Replaced = Options.Unset;
+    for (const std::string& S : Options.Set) Replaced.push_back(NameOf(S));
+    for (char** E = environ; *E; ++E)
+        if (!Listed(Replaced, NameOf(*E))) Env.emplace_back(*E);
+    Env.insert(Env.end(), Options.Set.begin(), Options.Set.end());
+    std::vector<char*> CArgv, CEnv;
+    for (std::string& A : Argv) CArgv.push_back(A.data());
+    CArgv.push_back(nullptr);
+    for (std::string& E : Env) CEnv.push_back(E.data());
+    CEnv.push_back(nullptr);
+
+    int In[2] = {-1, -1}, Out[2] = {-1, -1};
+    if (Options.Pipes && (::pipe2(In, O_CLOEXEC) != 0 || ::pipe2(Out, O_CLOEXEC) != 0))
+        throw std::runtime_error("no pipes for " + Program);
+    rlimit Limit{Options.FdLimit, Options.FdLimit};
+    if (Options.FdLimit) {
+        rlimit Old{};
+        ::getrlimit(RLIMIT_NOFILE, &Old);
+        if (Old.rlim_max < Options.FdLimit) Limit = {Old.rlim_max, Old.rlim_max};
+    }
+    const char* WorkDir = Options.WorkDir.empty() ? nullptr : Options.WorkDir.c_str();
+
+    Pid_ = ::fork();
+    if (Pid_ == 0) {
+        ::prctl(PR_SET_PDEATHSIG, SIGKILL);  // never outlives the test
+        if (Options.Pipes) {
+            ::dup2(In[0], 0);
+            ::dup2(Out[1], 1);
+        }
+        if (WorkDir && ::chdir(WorkDir) != 0) ::_exit(127);
+        if (Options.FdLimit) ::setrlimit(RLIMIT_NOFILE, &Limit);
+        ::execve(CArgv[0], CArgv.data(), CEnv.data());
+        ::_exit(127);
+    }
+    if (Options.Pipes) {
+        ::close(In[0]);
+        ::close(Out[1]);
+        Input_ = In[1];
+        Output_ = Out[0];
+    }
+}
+
+TChildProcess::~TChildProcess() {
+    Kill();
+    if (Input_ >= 0) ::close(Input_);
+    if (Output_ >= 0) ::close(Output_);
+}
+
+bool TChildProcess::Running() {
+    if (Pid_ <= 0) return false;
+    if (::waitpid(Pid_, nullptr, WNOHANG) == Pid_) {
+        Pid_ = -1;
+        return false;
+    }
+    return true;
+}
+
+void TChildProcess::Kill() {
+    if (Pid_ > 0) {
+        ::kill(Pid_, SIGKILL);
+        ::waitpid(Pid_, nullptr, 0);
+        Pid_ = -1;
+    }
+}
+
+int TChildProcess::Finish(std::chrono::seconds Patience) {
+    if (Input_ >= 0) ::close(Input_);
+    Input_ = -1;
+    if (Pid_ <= 0) return -1;
+    int Status = 0;
+    const auto Deadline = std::chrono::steady_clock::now() + Patience;
+    while (::waitpid(Pid_, &Status, WNOHANG) == 0) {
+        if (std::chrono::steady_clock::now() > Deadline) {
+            Kill();
+            return -1;
+        }
+        std::this_thread::sleep_for(std::chrono::milliseconds(20));
+    }
+    Pid_ = -1;
+    return WIFEXITED(Status) ? WEXITSTATUS(Status) : -1;
+}
+
+int RunProgram(const std::vector<std::string>& Args) {
+    TChildOptions Options;
+    Options.Args.assign(Args.begin() + 1, Args.end());
+    TChildProcess Child(Args.at(0), Options);
+    return Child.Finish(std::chrono::hours(1));
+}
+
+std::string Shell(const std::string& Command, int* Status) {
+    std::string Out;
+    FILE* P = ::popen(Command.c_str(), "r");
+    if (!P) return Out;
+    char Buf[4096];
+    std::size_t N;
+    while ((N = std::fread(Buf, 1, sizeof Buf, P)) > 0) Out.append(Buf, N);
+    const int Rc = ::pclose(P);
+    if (Status) *Status = Rc;
+    return Out;
+}
+
+std::string Quoted(const std::string& Text) {
+    std::string Out = "'";
+    for (char C : Text) {
+        if (C == '\'')
+            Out += "'\\''";
+        else
+            Out += C;
+    }
+    return Out + "'";
+}
+
+bool WaitUntilListening(uint16_t Port, TChildProcess& Child) {
+    return Eventually([&] {
+               if (!Child.Running()) return true;
+               const int Fd = Connect(Port);
+               if (Fd >= 0) ::close(Fd);
+               return Fd >= 0;
+           }) &&
+           Child.Running();
+}
+
+}  // namespace ostra::testsupport

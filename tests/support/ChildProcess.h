@@ -1,0 +1,80 @@
+// The programs of this build run as child processes of a test: started with
+// their own arguments, environment and working folder, optionally driven
+// through their standard input and output, and never outliving the test
+// (a child still running when its object goes, or when the test process
+// dies, is killed).
+//
+// Threads: a TChildProcess belongs to the thread that made it; the
+// descriptors it hands out may be read and written from another thread.
+#pragma once
+
+#include <sys/resource.h>
+#include <sys/types.h>
+
+#include <chrono>
+#include <cstdint>
+#include <string>
+#include <thread>
+#include <vector>
+
+namespace ostra::testsupport {
+
+struct TChildOptions {
+    std::vector<std::string> Args;   // after the program's own name
+    std::vector<std::string> Set;    // "NAME=value", replacing any inherited NAME
+    std::vector<std::string> Unset;  // names left out of the inherited environment
+    std::string WorkDir;             // empty: this process's
+    bool Pipes = false;              // standard input and output through Input()/Output()
+    rlim_t FdLimit = 0;              // the child's limit of descriptors (0: inherited)
+};
+
+class TChildProcess {
+  public:
+    TChildProcess(const std::string& Program, const TChildOptions& Options = {});
+    ~TChildProcess();
+    TChildProcess(const TChildProcess&) = delete;
+    TChildProcess& operator=(const TChildProcess&) = delete;
+
+    pid_t Pid() const { return Pid_; }
+    // False once the child has ended (or was never started).
+    bool Running();
+    // SIGKILL, and waits for the end.
+    void Kill();
+    // Closes the child's standard input and waits for its exit: the exit
+    // code, or -1 when it died of a signal or had to be killed after Patience.
+    int Finish(std::chrono::seconds Patience = std::chrono::seconds(60));
+
+    // With Pipes: the child's standard input (write) and output (read).
+    int Input() const { return Input_; }
+    int Output() const { return Output_; }
+
+  private:
+    pid_t Pid_ = -1;
+    int Input_ = -1, Output_ = -1;
+};
+
+// Runs a program (Args[0]) to its end; its exit code, or -1.
+int RunProgram(const std::vector<std::string>& Args);
+// Runs a command line through the shell; its standard output, and in Status
+// (when given) what pclose reports.
+std::string Shell(const std::string& Command, int* Status = nullptr);
+// Text quoted for the shell.
+std::string Quoted(const std::string& Text);
+
+// Polls until Done() holds, for at most Seconds (a generous safety limit: a
+// service that never gets there fails; it is not a timing condition).
+template <class Pred>
+bool Eventually(Pred Done, int Seconds = 60) {
+    const auto Until = std::chrono::steady_clock::now() + std::chrono::seconds(Seconds);
+    while (!Done()) {
+        if (std::chrono::steady_clock::now() > Until) return false;
+        std::this_thread::sleep_for(std::chrono::milliseconds(50));
+    }
+    return true;
+}
+
+// Waits until something accepts connections on Port; false when Child ended
+// first or nothing came within the safety limit.
+bool WaitUntilListening(uint16_t Port, TChildProcess& Child);
+
+}  // namespace ostra::testsupport

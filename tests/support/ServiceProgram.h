@@ -1,0 +1,71 @@
+// The real OstraDoorLock as a child process (offscreen) in a folder of its
+// own, answering over loopback, and what /proc says about it (threads,
+// descriptors, resident memory). The card library, the encoders and the card
+// database are those of the environment the test process set up
+// (OSTRA_COM_REGISTRY, LYCOMM_STATE_DIR, ODBCSYSINI: see TPrivateCardRoad).
+//
+// The child runs with its limit of descriptors raised to kServiceFdLimit: the
+// service sets no limit of its own, and 1,000 held connections plus the
+// program's own files pass the usual soft limit of 1,024. Its memory is
+// measured: a small sanitizer quarantine keeps the sanitizer's own hold on
+// freed memory out of the figures.
+//
+// Threads: made and ended by one thread; Send may be called from many
+// threads at once (each call has its own connection).
+#pragma once
+
+#include <filesystem>
+#include <memory>
+#include <optional>
+#include <string>
+
+#include "tests/support/ChildProcess.h"
+#include "tests/support/FrontDesk.h"
+
+namespace ostra::testsupport {
+
+inline constexpr rlim_t kServiceFdLimit = 4096;
+
+class TServiceProgram {
+  public:
+    // Makes Folder afresh with the program (a link, else a copy: it finds
+    // its files beside itself) and "Option.ini": the [DoorlockOption]
+    // section with the lines of DoorlockOption, the [SysOption] section with
+    // a free port and the log on; then starts it.
+    TServiceProgram(const std::filesystem::path& Folder, const std::string& DoorlockOption);
+    TServiceProgram(const TServiceProgram&) = delete;
+    TServiceProgram& operator=(const TServiceProgram&) = delete;
+
+    // Waits until the listener answers (false when the program ended first).
+    bool WaitUntilListening() { return testsupport::WaitUntilListening(Port, *Child_); }
+    bool Running() { return Child_->Running(); }
+    void Kill() { Child_->Kill(); }
+    pid_t Pid() const { return Child_->Pid(); }
+
+    // One request on a fresh connection; its reply without the 0x00, or nothing.
+    std::optional<std::string> Send(const std::string& Request, int GuardSeconds = kGuardSeconds) {
+        return Exchange(Port, Request, GuardSeconds);
+    }
+
+    // The log file of the run (the one ".LOG" file in the folder), if any.
+    std::optional<std::filesystem::path> LogPath() const;
+
+    std::size_t Threads() const { return Count("/task"); }
+    std::size_t Descriptors() const { return Count("/fd"); }
+    // Resident memory in KiB, the sanitizer's shadow memory left out: under
+    // AddressSanitizer the shadow of every thread stack that ever ran stays
+    // resident, which says nothing about the program's own memory. On
+    // x86-64 the shadow lies in [0x7fff8000, 0x10007fff8000); a program
+    // built without the sanitizer maps nothing there.
+    long RssKib() const;
+
+    const std::filesystem::path Folder;
+    const uint16_t Port;
+
+  private:
+    std::size_t Count(const std::string& Sub) const;
+
+    std::unique_ptr<TChildProcess> Child_;
+};
+
+}  // namespace ostra::testsupport
