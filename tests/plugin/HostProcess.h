@@ -22,6 +22,8 @@
 #include <thread>
 #include <vector>
 
+#include "tests/plugin/PluginTestSupport.h"
+
 extern char** environ;
 
 namespace ostra::kestrane::testing {
@@ -79,7 +81,9 @@ class THostProcess {
     // Generous: only a hung host makes a wait run out.
     static constexpr std::chrono::seconds Patience{60};
 
-    THostProcess(const std::string& Dir, std::vector<std::string> Args) {
+    // TimeLocale: the host's LC_TIME, one of the locales made for the tests.
+    THostProcess(const std::string& Dir, std::vector<std::string> Args,
+                 const std::string& TimeLocale = "sv_SE.UTF-8") {
         ::signal(SIGPIPE, SIG_IGN);  // a host that died must fail the test, not end it
         const std::string bin = BinDir();
         const std::string exe = Dir + "KestraneHost";
@@ -87,17 +91,20 @@ class THostProcess {
                                    std::filesystem::copy_options::overwrite_existing);
         std::filesystem::permissions(exe, std::filesystem::perms::owner_all);
 
-        // The environment: the caller's, with the year-first sv_SE locale for
-        // dates (LC_ALL would override it), offscreen Qt, and the library's folder.
+        // The environment: the caller's, with the locale for dates (by
+        // default the year-first sv_SE; LC_ALL would override it) from the
+        // test locales, offscreen Qt, and the library's folder.
         std::vector<std::string> env;
         for (char** e = environ; *e; ++e) {
             const std::string v = *e;
             if (v.rfind("LC_ALL=", 0) == 0 || v.rfind("LC_TIME=", 0) == 0 ||
-                v.rfind("LD_LIBRARY_PATH=", 0) == 0 || v.rfind("QT_QPA_PLATFORM=", 0) == 0)
+                v.rfind("LOCPATH=", 0) == 0 || v.rfind("LD_LIBRARY_PATH=", 0) == 0 ||
+                v.rfind("QT_QPA_PLATFORM=", 0) == 0)
                 continue;
             env.push_back(v);
         }
-        env.push_back("LC_TIME=sv_SE.UTF-8");
+        env.push_back("LC_TIME=" + TimeLocale);
+        env.push_back("LOCPATH=" + TestLocaleDir());
         env.push_back("QT_QPA_PLATFORM=offscreen");
         env.push_back("LD_LIBRARY_PATH=" + bin);
 

@@ -7,6 +7,7 @@
 
 #include <atomic>
 #include <cstdint>
+#include <cstdlib>
 #include <filesystem>
 #include <fstream>
 #include <memory>
@@ -45,6 +46,13 @@ class TTempDir {
   private:
     std::filesystem::path Path_;
 };
+
+// The folder of the locales made for the tests at build time (sv_SE.UTF-8,
+// zh_CN.GB18030): a process finds them with LOCPATH set to it.
+inline std::string TestLocaleDir() {
+    if (const char* dir = std::getenv("OSTRA_LOCALE_DIR"); dir && *dir) return dir;
+    return (std::filesystem::read_symlink("/proc/self/exe").parent_path() / "../locales").string();
+}
 
 inline std::string ReadFile(const std::string& Path) {
     std::ifstream in(Path, std::ios::binary);
