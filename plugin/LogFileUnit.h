@@ -1,8 +1,8 @@
 // The library's log file: "yyyymmdd.LOG" beside the host's executable, named
 // by the day the library was loaded. Unlike the service's log it is always
 // written, and an input/output error while opening, writing or closing the
-// file is not swallowed: ELogIoError reaches the caller, which abandons the
-// request it is handling.
+// file is not swallowed: the entry goes to standard error and ELogIoError
+// reaches the caller, which abandons the request it is handling.
 //
 // Threads: `LogFile` is set when the library is loaded and unset when it is
 // unloaded, while no thread of the library runs; in between the connection

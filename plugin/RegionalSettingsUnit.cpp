@@ -6,6 +6,8 @@
 #include <cctype>
 #include <vector>
 
+#include "platform/text/CodePage.h"
+
 namespace ostra::kestrane {
 namespace {
 
@@ -250,9 +252,14 @@ TRegionalSettings ReadUserRegionalSettings() {
     locale_t loc = newlocale(LC_TIME_MASK, "", static_cast<locale_t>(nullptr));
     if (!loc) loc = newlocale(LC_TIME_MASK, "C", static_cast<locale_t>(nullptr));
     if (!loc) return TRegionalSettings{};
+    // The locale's texts are in its own character set (GB18030 under
+    // zh_CN.GB18030, say); the request texts they are compared with are UTF-8.
+    const std::string codeSet = nl_langinfo_l(_NL_TIME_CODESET, loc);
+    const auto text = [&](nl_item Item) {
+        return CodeSetToUtf8(nl_langinfo_l(Item, loc), codeSet);
+    };
     TRegionalSettings s =
-        RegionalSettingsFromFormats(nl_langinfo_l(D_FMT, loc), nl_langinfo_l(T_FMT, loc),
-                                    nl_langinfo_l(AM_STR, loc), nl_langinfo_l(PM_STR, loc));
+        RegionalSettingsFromFormats(text(D_FMT), text(T_FMT), text(AM_STR), text(PM_STR));
     freelocale(loc);
     return s;
 }

@@ -4,9 +4,11 @@
 // The library fixes no date or time format of its own: a date-time text is
 // read in the date order and with the date and time separators of the
 // locale's LC_TIME short date and time formats (nl_langinfo D_FMT, T_FMT),
-// taken once when the library is loaded. Under sv_SE, for example, the date
-// reads "2008-05-01" and the time "14:00:00"; under en_US the date reads
-// "05/01/2008".
+// taken once when the library is loaded, converted from the locale's
+// character set to UTF-8, the encoding of the request texts. Under sv_SE, for
+// example, the date reads "2008-05-01" and the time "14:00:00"; under en_US
+// the date reads "05/01/2008"; under zh_CN.GB18030 "2008年05月01日" and
+// "14时00分00秒".
 //
 // Reading is lenient within that form: one- or two-figure month, day, hour,
 // minute and second fields, a year of one to four figures (one or two

@@ -114,8 +114,9 @@ class IMessageHandler {
 
 // One run of the standard connection step:
 //   1. Handler := MakeHandler().
-//   2. Read one request, decode it from UTF-8 (invalid UTF-8 fails),
-//      Handler->HandleMessage(Connection, text).
+//   2. Read one request, decode it from UTF-8 loosely (DecodeUtf8: a byte
+//      that is not well-formed UTF-8 becomes U+FFFD, so a request in another
+//      encoding is handled like any other), Handler->HandleMessage(Connection, text).
 //   3. Always, also after an error: free the handler; then close the
 //      connection unless KeepOpen() returns true (KeepOpen may be empty: close).
 //   4. An error of step 2 is rethrown after step 3.

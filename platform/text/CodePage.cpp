@@ -12,6 +12,8 @@ namespace ostra {
 
 namespace {
 
+constexpr std::string_view kReplacementCharacter = "\xEF\xBF\xBD";  // U+FFFD
+
 // The code page in force, found from the locale on first use. Held in a
 // function-local static so that static initialisers of other modules (the
 // plug-in's load-time settings and log) can already convert text.
@@ -140,8 +142,20 @@ bool IsValidUtf8(std::string_view Bytes) {
 }
 
 std::string DecodeUtf8(std::string_view Bytes) {
-    if (!IsValidUtf8(Bytes)) throw EEncodingError("Invalid UTF-8 byte sequence");
-    return std::string(Bytes);
+    std::string text;
+    text.reserve(Bytes.size());
+    size_t i = 0;
+    while (i < Bytes.size()) {
+        const size_t n = Utf8SequenceLength(Bytes, i);
+        if (n == 0) {
+            text += kReplacementCharacter;
+            ++i;
+        } else {
+            text.append(Bytes.substr(i, n));
+            i += n;
+        }
+    }
+    return text;
 }
 
 std::string SystemCodePage() {
@@ -161,7 +175,14 @@ std::string ToSystemCodePage(std::string_view Text) {
 std::string FromSystemCodePage(std::string_view Bytes) {
     const std::string cp = CodePage();
     if (IsUtf8Name(cp)) return std::string(Bytes);
-    return Convert(Bytes, cp, "UTF-8", "\xEF\xBF\xBD", false);
+    return Convert(Bytes, cp, "UTF-8", kReplacementCharacter, false);
+}
+
+std::string CodeSetToUtf8(std::string_view Bytes, const std::string& CodeSet) {
+    const std::string up = Upper(CodeSet);
+    if (up.empty() || IsUtf8Name(up) || up == "ANSI_X3.4-1968" || up == "ASCII" || up == "US-ASCII")
+        return std::string(Bytes);
+    return Convert(Bytes, CodeSet, "UTF-8", kReplacementCharacter, false);
 }
 
 void SetSystemCodePageForTesting(const std::string& CodePage) {

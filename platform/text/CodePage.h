@@ -12,24 +12,19 @@
 // called before any other thread uses this layer.
 #pragma once
 
-#include <stdexcept>
 #include <string>
 #include <string_view>
 
 namespace ostra {
 
-// Raised when bytes do not decode in the expected encoding.
-class EEncodingError : public std::runtime_error {
-  public:
-    using std::runtime_error::runtime_error;
-};
-
 // True when Bytes is well-formed UTF-8 (no overlong forms, no surrogates,
 // nothing above U+10FFFF).
 bool IsValidUtf8(std::string_view Bytes);
 
-// Decodes bytes received as UTF-8 into text. Throws EEncodingError when the
-// bytes are not well-formed UTF-8. A byte-order mark is kept as it stands.
+// Decodes bytes received as UTF-8 into text, loosely, so that a request in
+// another encoding still reaches its handler: each byte that does not start a well-formed UTF-8
+// sequence becomes U+FFFD and decoding goes on at the next byte. Well-formed
+// bytes come back unchanged; a byte-order mark is kept as it stands.
 std::string DecodeUtf8(std::string_view Bytes);
 
 // Name of the system code page as iconv knows it, e.g. "UTF-8" or "GB18030".
@@ -45,6 +40,12 @@ std::string ToSystemCodePage(std::string_view Text);
 // Bytes in the system code page to text (UTF-8). Bytes that do not decode
 // become U+FFFD.
 std::string FromSystemCodePage(std::string_view Bytes);
+
+// Bytes in the character set CodeSet (an iconv name, or the name that
+// nl_langinfo gives, e.g. "GB18030", "ANSI_X3.4-1968") to text (UTF-8).
+// UTF-8 and ASCII are copied; bytes that do not decode become U+FFFD; an
+// unknown character set copies the bytes as they stand.
+std::string CodeSetToUtf8(std::string_view Bytes, const std::string& CodeSet);
 
 // Tests only: use this code page (an iconv name; "" goes back to the
 // locale's). Call before other threads use the layer.

@@ -37,6 +37,18 @@ std::string Append(const std::string& FileName, const std::string& Bytes) {
     return error;
 }
 
+// An entry that could not go to its file goes to standard error instead, as
+// it stands, so that a service manager keeps it. A failure here is dropped.
+void ToStandardError(const std::string& Bytes) {
+    size_t done = 0;
+    while (done < Bytes.size()) {
+        const ssize_t n = ::write(STDERR_FILENO, Bytes.data() + done, Bytes.size() - done);
+        if (n < 0 && errno == EINTR) continue;
+        if (n <= 0) return;
+        done += static_cast<size_t>(n);
+    }
+}
+
 }  // namespace
 
 LogWriter* LogFile = nullptr;
@@ -55,6 +67,7 @@ void LogWriter::Write(std::string_view Text) {
         bytes += text;
         bytes += "\r\n";
         error = Append(FileName_, bytes);
+        if (!error.empty()) ToStandardError(bytes);
     }
     if (!error.empty() && OnIoError_ == IoErrors::Raise)
         throw ELogIoError("I/O error: " + error + " (" + FileName_ + ")");

@@ -6,7 +6,9 @@
 //
 // LogWriter is the reusable writer: its file, a "write enabled" predicate
 // asked before every entry, and what to do with an input/output error
-// (swallow it, losing the entry, or raise ELogIoError to the caller).
+// (swallow it, or raise ELogIoError to the caller). Either way an entry that
+// could not be written to the file (disk full, folder not writable) goes to
+// standard error instead, once, with the same bytes.
 // TLogFile is the service's log: enabled while SysOption->WriteLog is set,
 // I/O errors swallowed. The plug-in makes its own LogWriter: always enabled,
 // errors raised.
@@ -14,8 +16,8 @@
 // Threads: Write is called from the main thread, every connection thread and
 // the card auto-read thread at once. Entries are serialised by one lock
 // shared by every writer in the process and each is written with one append,
-// so every entry stands whole on its own lines. Nothing else changes after
-// construction.
+// so every entry stands whole on its own lines (on standard error too).
+// Nothing else changes after construction.
 #pragma once
 
 #include <functional>
@@ -44,7 +46,8 @@ class LogWriter {
     const std::string& FileName() const { return FileName_; }
 
     // Appends one entry (creating the file when missing) unless disabled.
-    // With IoErrors::Raise an I/O error throws ELogIoError.
+    // On an I/O error the entry goes to standard error; then, with
+    // IoErrors::Raise, ELogIoError is thrown.
     virtual void Write(std::string_view Text);
 
   private:

@@ -14,8 +14,19 @@ TEST(CodePage, ValidatesUtf8) {
     EXPECT_FALSE(IsValidUtf8("\xED\xA0\x80"));      // surrogate
     EXPECT_FALSE(IsValidUtf8("\xE5\x8F"));          // cut short
     EXPECT_FALSE(IsValidUtf8("\xF4\x90\x80\x80"));  // above U+10FFFF
-    EXPECT_THROW(DecodeUtf8("ab\x80"), EEncodingError);
-    EXPECT_EQ(DecodeUtf8("房间"), "房间");
+}
+
+TEST(CodePage, DecodesMalformedUtf8ByteByByte) {
+    const std::string fffd = "\xEF\xBF\xBD";
+    EXPECT_EQ(DecodeUtf8("房间\xEF\xBB\xBF"), "房间\xEF\xBB\xBF");
+    EXPECT_EQ(DecodeUtf8("ab\x80"), "ab" + fffd);
+    // 张三 in GBK: no byte starts a well-formed sequence.
+    EXPECT_EQ(DecodeUtf8("<\xD5\xC5\xC8\xFD>"), "<" + fffd + fffd + fffd + fffd + ">");
+    // A sequence cut short, an overlong form and a surrogate: every byte of
+    // them is replaced, and what follows is read again from its own start.
+    EXPECT_EQ(DecodeUtf8("\xE5\x8F房"), fffd + fffd + "房");
+    EXPECT_EQ(DecodeUtf8("\xC0\xAF"), fffd + fffd);
+    EXPECT_EQ(DecodeUtf8("\xED\xA0\x80z"), fffd + fffd + fffd + "z");
 }
 
 TEST(CodePage, ConvertsToAndFromAChineseCodePage) {
@@ -29,6 +40,8 @@ TEST(CodePage, ConvertsToAndFromAChineseCodePage) {
     SetSystemCodePageForTesting("UTF-8");
     EXPECT_EQ(ToSystemCodePage("发卡"), "发卡");
     SetSystemCodePageForTesting("");
+    EXPECT_EQ(CodeSetToUtf8("\xC4\xEA", "GB18030"), "年");
+    EXPECT_EQ(CodeSetToUtf8("%H:%M", "ANSI_X3.4-1968"), "%H:%M");
 }
 
 }  // namespace

@@ -1,12 +1,14 @@
-// Helpers shared by the core test suites: log entries, installing the
-// service's globals for one test, a lock that succeeds, the record database
-// and a connection over a socket pair.
+// Helpers shared by the core test suites: log entries, catching standard
+// error, installing the service's globals for one test, a lock that
+// succeeds, the record database and a connection over a socket pair.
 #pragma once
 
+#include <fcntl.h>
 #include <sqlite3.h>
 #include <sys/socket.h>
 #include <unistd.h>
 
+#include <cstdio>
 #include <memory>
 #include <mutex>
 #include <string>
@@ -52,6 +54,30 @@ inline std::vector<std::string> LogEntries(const std::string& Path) {
     }
     return entries;
 }
+
+// Sends what this process writes to standard error into the file Path for
+// as long as it lives (tests that capture must not run other threads that
+// write there).
+class StderrToFile {
+  public:
+    explicit StderrToFile(const std::string& Path) {
+        std::fflush(stderr);
+        Saved_ = ::dup(STDERR_FILENO);
+        const int fd = ::open(Path.c_str(), O_WRONLY | O_CREAT | O_TRUNC | O_CLOEXEC, 0644);
+        ::dup2(fd, STDERR_FILENO);
+        ::close(fd);
+    }
+    ~StderrToFile() {
+        std::fflush(stderr);
+        ::dup2(Saved_, STDERR_FILENO);
+        ::close(Saved_);
+    }
+    StderrToFile(const StderrToFile&) = delete;
+    StderrToFile& operator=(const StderrToFile&) = delete;
+
+  private:
+    int Saved_ = -1;
+};
 
 // Installs fresh settings, a log in a temporary folder, optionally a record
 // database and a lock, for the length of one test; puts the old ones back.

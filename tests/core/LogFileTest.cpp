@@ -78,6 +78,24 @@ TEST(LogFile, IoErrorsAreSwallowedOrRaised) {
     EXPECT_EQ(LogEntries(dir / "y.LOG"), std::vector<std::string>{"ok"});
 }
 
+TEST(LogFile, AnEntryThatCannotBeWrittenGoesToStandardErrorOnce) {
+    TTempDir dir;
+    // A folder holding the log file's name: the open fails, also for root.
+    std::filesystem::create_directory(dir / "taken.LOG");
+    TLogFile service(dir / "taken.LOG");
+    // Every write to /dev/full fails as on a full disk.
+    const bool full = std::filesystem::is_character_file("/dev/full");
+    LogWriter plugin(full ? "/dev/full" : dir / "taken.LOG", {}, LogWriter::IoErrors::Raise);
+    {
+        test::StderrToFile err(dir / "stderr");
+        EXPECT_NO_THROW(service.Write("收到消息: \r\n<r/>"));
+        EXPECT_THROW(plugin.Write("执行操作->"), ELogIoError);
+    }
+    // Each entry once, stamped, with CR LF, as the file would have had it.
+    EXPECT_EQ(LogEntries(dir / "stderr"),
+              (std::vector<std::string>{"收到消息: \r\n<r/>", "执行操作->"}));
+}
+
 TEST(LogFile, FileIsNamedByTheStartDay) {
     const std::string name = DailyLogFileName("/srv/ostra/");
     ASSERT_EQ(name.size(), std::string("/srv/ostra/").size() + 12);

@@ -25,10 +25,12 @@ std::string Reply(const std::string& Code, const std::string& Message, const std
            "</CardNo></DoorResponse>" + std::string(1, '\0');
 }
 
-std::string Issue(const std::string& Keep = "") {
+std::string Issue(const std::string& Keep = "", const std::string& Guest = "张三") {
     return "<DoorRequest type=\"IssueCard\"><RequestID>1</RequestID><RegisterId>R1</RegisterId>"
            "<BuildingCode>01</BuildingCode><FloorCode>02</FloorCode><RoomNo>101</RoomNo>"
-           "<GuestName>张三</GuestName><CheckInDate>2008-05-01</CheckInDate>"
+           "<GuestName>" +
+           Guest +
+           "</GuestName><CheckInDate>2008-05-01</CheckInDate>"
            "<CheckInTime>14:00:00</CheckInTime><CheckOutDate>2008-05-03</CheckOutDate>"
            "<CheckOutTime>12:00:00</CheckOutTime><IsCopy>0</IsCopy>" +
            (Keep.empty() ? "" : "<Keep>" + Keep + "</Keep>") + "</DoorRequest>";
@@ -202,12 +204,6 @@ TEST_F(ListenerTest, BadInputEndsOnlyItsOwnConnection) {
     }
     {
         TFrontDeskClient c(Port);
-        c.Send("<DoorRequest type=\"ReadCard\">\xFF\xFE</DoorRequest>" + std::string(1, '\0'));
-        EXPECT_EQ(c.ReadReply(), "");
-        EXPECT_TRUE(c.ClosedByPeer);
-    }
-    {
-        TFrontDeskClient c(Port);
         c.Send("<a><b></a>" + std::string(1, '\0'));
         EXPECT_EQ(c.ReadReply(), "");
         EXPECT_TRUE(c.ClosedByPeer);
@@ -216,12 +212,38 @@ TEST_F(ListenerTest, BadInputEndsOnlyItsOwnConnection) {
     good.Send(ReadCard + '\0');
     EXPECT_EQ(good.ReadReply(), Reply("200", "读卡成功", "1234"));
     EXPECT_TRUE(good.ReadsEnd());  // the handler has finished its log lines
-    // The reset and the invalid UTF-8 reached no handler; the empty request
-    // and the bad XML logged only their request line.
+    // The reset reached no handler; the empty request and the bad XML logged
+    // only their request line.
     const auto entries = G.Entries();
     ASSERT_EQ(entries.size(), 7u) << ::testing::PrintToString(entries);
     EXPECT_EQ(entries[0], "收到消息: \r\n");
     EXPECT_EQ(entries[1], "收到消息: \r\n<a><b></a>");
+}
+
+TEST_F(ListenerTest, RequestsThatAreNotUtf8AreHandledLikeAnyOther) {
+    // A guest name in GBK: each byte that is not well-formed UTF-8 reaches
+    // the handler as U+FFFD, and the request is logged and answered as the
+    // same request with a plain name.
+    Doorlock = &Lock;
+    const std::string fffd = "\xEF\xBF\xBD";
+    const std::string decoded = fffd + fffd + fffd + fffd;
+    for (const std::string name : {"Wang", "\xD5\xC5\xC8\xFD"}) {  // the second: 张三 in GBK
+        TFrontDeskClient c(Port);
+        c.Send(Issue("", name) + '\0');
+        EXPECT_EQ(c.ReadReply(), Reply("200", "发卡成功", "1234"));
+        EXPECT_TRUE(c.ReadsEnd());
+    }
+    std::vector<std::string> entries = G.Entries();
+    ASSERT_EQ(entries.size(), 10u) << ::testing::PrintToString(entries);
+    entries[0].replace(entries[0].find("Wang"), 4, decoded);
+    for (size_t i = 0; i < 5; ++i) EXPECT_EQ(entries[5 + i], entries[i]);
+    ASSERT_EQ(Lock.Issues.size(), 2u);
+    EXPECT_EQ(Lock.Issues[1].GuestName, decoded);
+
+    // Malformed bytes in a part of the request that ReadCard never reads.
+    TFrontDeskClient c(Port);
+    c.Send("<DoorRequest type=\"ReadCard\">\xFF\xFE</DoorRequest>" + std::string(1, '\0'));
+    EXPECT_EQ(c.ReadReply(), Reply("200", "读卡成功", "1234"));
 }
 
 TEST(Listener, StopClosesWaitingConnections) {

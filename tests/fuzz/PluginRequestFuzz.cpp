@@ -105,8 +105,7 @@ void PluginRequest(const uint8_t* Data, size_t Size) {
 
     std::string bytes(reinterpret_cast<const char*>(Data), Size);
     bytes = bytes.substr(0, bytes.find('\0'));
-    if (!IsValidUtf8(bytes)) return;  // the connection step refuses it (see RequestHandler)
-    const std::string text = DecodeUtf8(bytes);
+    const std::string text = DecodeUtf8(bytes);  // as the connection step decodes it
 
     int fds[2];
     Expect(::socketpair(AF_UNIX, SOCK_STREAM, 0, fds) == 0, "socketpair failed");

@@ -53,6 +53,10 @@ TEST_F(PoliceHandler, AnyRequestTextGetsTheSameReply) {
         EXPECT_EQ(AskFresh(request), reply) << request;
         EXPECT_EQ(Log.front(), Received(request));
     }
+    // Bytes that are not UTF-8 at all: logged with U+FFFD for each, answered alike.
+    const std::string fffd = "\xEF\xBF\xBD";
+    EXPECT_EQ(AskFresh("\xFF\x80<r\x01\xC3(\xD5\xC5"), reply);
+    EXPECT_EQ(Log.front(), Received(fffd + fffd + "<r\x01" + fffd + "(" + fffd + fffd));
 }
 
 TEST_F(PoliceHandler, NoGuestOrNoDeviceRepliesTheEmptyResponse) {

@@ -127,6 +127,20 @@ TEST_F(KestraneHost, DelayMinutesIsReadAtLoadAndMovesBothEnds) {
     EXPECT_EQ(host.Finish(), 0);
 }
 
+TEST_F(KestraneHost, DatesReadInALocaleWhoseCharacterSetIsNotUtf8) {
+    WriteOptions();
+    THostProcess host(Dir.Dir(), {}, "zh_CN.GB18030");
+    ASSERT_TRUE(LoadAndShow(host));
+    EXPECT_EQ(Send(IssueRequest(NineChildren("2008年05月01日", "14时00分00秒", "2008年05月03日",
+                                             "12时00分00秒"))),
+              DoorResponse("200", "发卡成功", 1234));
+    EXPECT_EQ(host.WaitFor("lock WriteCard"),
+              "lock WriteCard|R1|00|01|0101|张三|2008-05-01 14:00:00|2008-05-01 14:00:00|"
+              "2008-05-03 12:00:00|2008-05-03 12:00:00");
+    ASSERT_TRUE(Close(host));
+    EXPECT_EQ(host.Finish(), 0);
+}
+
 TEST_F(KestraneHost, AnUnwritableLogLeavesEveryRequestUnansweredAndTheLockUntouched) {
     WriteOptions();
     // Directories where the log files of today and tomorrow would go.

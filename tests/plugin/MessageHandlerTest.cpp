@@ -4,6 +4,7 @@
 #include <sys/stat.h>
 
 #include "plugin/MessageHandlerUnit.h"
+#include "tests/core/CoreTestSupport.h"
 #include "tests/plugin/PluginTestSupport.h"
 
 namespace ostra::kestrane::testing {
@@ -159,14 +160,23 @@ TEST_F(KestraneMessageHandler, AnUnwritableLogAbandonsTheRequestBeforeTheLock) {
     TLibraryGlobals globals(&Lock);
     // A directory where the log file should be: every open fails.
     ::mkdir(globals.Log->FileName().c_str(), 0755);
-    for (const std::string& request :
-         {IssueRequest(NineChildren()), std::string("<DoorRequest type=\"ReadCard\"/>"),
-          std::string("<DoorRequest type=\"EraseCard\"/>")}) {
-        bool abandoned = false;
-        EXPECT_EQ(Handle(request, &abandoned), "");
-        EXPECT_TRUE(abandoned);
+    const std::vector<std::string> requests = {IssueRequest(NineChildren()),
+                                               "<DoorRequest type=\"ReadCard\"/>",
+                                               "<DoorRequest type=\"EraseCard\"/>"};
+    const std::string errFile = globals.Dir.File("stderr");
+    {
+        ostra::test::StderrToFile err(errFile);
+        for (const std::string& request : requests) {
+            bool abandoned = false;
+            EXPECT_EQ(Handle(request, &abandoned), "");
+            EXPECT_TRUE(abandoned);
+        }
     }
     EXPECT_TRUE(Lock.Calls().empty());
+    // Each lost entry went to standard error instead.
+    std::vector<std::string> expected;
+    for (const std::string& request : requests) expected.push_back("收到消息: \r\n" + request);
+    EXPECT_EQ(ostra::test::LogEntries(errFile), expected);
 }
 
 // A log that accepts its first entry and fails the second: the card

@@ -12,6 +12,7 @@
 #include <chrono>
 #include <condition_variable>
 #include <cstdint>
+#include <cstdlib>
 #include <filesystem>
 #include <memory>
 #include <mutex>
@@ -39,6 +40,13 @@ using testsupport::ReadFile;
 using testsupport::TBusyPort;
 using testsupport::TTempDir;
 using testsupport::WriteFile;
+
+// The folder of the locales made for the tests at build time (sv_SE.UTF-8,
+// zh_CN.GB18030): a process finds them with LOCPATH set to it.
+inline std::string TestLocaleDir() {
+    if (const char* dir = std::getenv("OSTRA_LOCALE_DIR"); dir && *dir) return dir;
+    return (std::filesystem::read_symlink("/proc/self/exe").parent_path() / "../locales").string();
+}
 
 // A lock that records every call ("WriteCard|..." with the dates as
 // "yyyy-mm-dd hh:nn:ss") and answers as told. Safe from several threads.
@@ -204,8 +212,10 @@ class THostProcess {
     // Generous: only a hung host makes a wait run out.
     static constexpr std::chrono::seconds Patience{60};
 
-    THostProcess(const std::string& Dir, std::vector<std::string> Args)
-        : Child(CopyProgram(Dir), Options(Dir, std::move(Args))) {
+    // TimeLocale: the host's LC_TIME, one of the locales made for the tests.
+    THostProcess(const std::string& Dir, std::vector<std::string> Args,
+                 const std::string& TimeLocale = "sv_SE.UTF-8")
+        : Child(CopyProgram(Dir), Options(Dir, std::move(Args), TimeLocale)) {
         ::signal(SIGPIPE, SIG_IGN);  // a host that died must fail the test, not end it
         Reader = std::thread([this] { ReadOutput(); });
     }
@@ -260,16 +270,18 @@ class THostProcess {
         std::filesystem::permissions(exe, std::filesystem::perms::owner_all);
         return exe;
     }
-    // The caller's environment with the year-first sv_SE locale for dates
-    // (LC_ALL would override it), offscreen Qt, and the library's folder.
+    // The caller's environment with the locale for dates (by default the
+    // year-first sv_SE; LC_ALL would override it) from the test locales,
+    // offscreen Qt, and the library's folder.
     static testsupport::TChildOptions Options(const std::string& Dir,
-                                              std::vector<std::string> Args) {
+                                              std::vector<std::string> Args,
+                                              const std::string& TimeLocale) {
         testsupport::TChildOptions options;
         options.Args = {"--commands"};
         options.Args.insert(options.Args.end(), Args.begin(), Args.end());
         options.Unset = {"LC_ALL"};
-        options.Set = {"LC_TIME=sv_SE.UTF-8", "QT_QPA_PLATFORM=offscreen",
-                       "LD_LIBRARY_PATH=" + BinDir()};
+        options.Set = {"LC_TIME=" + TimeLocale, "LOCPATH=" + TestLocaleDir(),
+                       "QT_QPA_PLATFORM=offscreen", "LD_LIBRARY_PATH=" + BinDir()};
         options.WorkDir = Dir;
         options.Pipes = true;
         return options;

@@ -2,7 +2,12 @@
 #include <gtest/gtest.h>
 #include <stdlib.h>
 
+#include <optional>
+#include <utility>
+#include <vector>
+
 #include "plugin/RegionalSettingsUnit.h"
+#include "tests/plugin/PluginTestSupport.h"
 
 namespace ostra::kestrane {
 namespace {
@@ -87,19 +92,43 @@ TEST(KestraneRegionalSettings, UnreadableTextsNameThemselvesInTheError) {
     }
 }
 
+// The settings of the locale that LC_ALL names, found among the locales made
+// for the tests; the environment is put back afterwards.
+TRegionalSettings SettingsOfLocale(const char* Locale) {
+    std::vector<std::pair<const char*, std::optional<std::string>>> saved;
+    for (const char* name : {"LC_ALL", "LOCPATH"}) {
+        const char* value = getenv(name);
+        saved.emplace_back(name, value ? std::optional<std::string>(value) : std::nullopt);
+    }
+    setenv("LOCPATH", testing::TestLocaleDir().c_str(), 1);
+    setenv("LC_ALL", Locale, 1);
+    const TRegionalSettings settings = ReadUserRegionalSettings();
+    for (const auto& [name, value] : saved) {
+        if (value)
+            setenv(name, value->c_str(), 1);
+        else
+            unsetenv(name);
+    }
+    return settings;
+}
+
 TEST(KestraneRegionalSettings, TheUsersLocaleIsReadFromTheEnvironment) {
-    // sv_SE is installed by scripts/deps; its short date is year first.
-    const char* saved = getenv("LC_ALL");
-    const std::string keep = saved ? saved : "";
-    setenv("LC_ALL", "sv_SE.UTF-8", 1);
-    const TRegionalSettings sv = ReadUserRegionalSettings();
-    if (saved)
-        setenv("LC_ALL", keep.c_str(), 1);
-    else
-        unsetenv("LC_ALL");
-    EXPECT_EQ(sv.DateOrder, TDateOrder::YMD) << "is the sv_SE.UTF-8 locale installed?";
+    const TRegionalSettings sv = SettingsOfLocale("sv_SE.UTF-8");
+    EXPECT_EQ(sv.DateOrder, TDateOrder::YMD) << "no test locale in " << testing::TestLocaleDir();
     EXPECT_EQ(sv.DateSeparator, "-");
     EXPECT_EQ(sv.TimeSeparator, ":");
+}
+
+TEST(KestraneRegionalSettings, ALocaleInItsOwnCharacterSetIsReadAsUtf8) {
+    // The separators and the AM/PM words of zh_CN.GB18030 are GB18030 bytes
+    // in the locale; the request texts are UTF-8.
+    const TRegionalSettings zh = SettingsOfLocale("zh_CN.GB18030");
+    EXPECT_EQ(zh.DateOrder, TDateOrder::YMD) << "no test locale in " << testing::TestLocaleDir();
+    EXPECT_EQ(zh.DateSeparator + zh.DateSeparator2 + zh.DateTerminator, "年月日");
+    EXPECT_EQ(zh.TimeSeparator + zh.TimeSeparator2 + zh.TimeTerminator, "时分秒");
+    EXPECT_EQ(Read("2008年05月01日 14时00分00秒", zh), "2008-05-01 14:00:00");
+    EXPECT_EQ(Read("2008年05月01日 02时30分00秒 下午", zh), "2008-05-01 14:30:00");
+    EXPECT_EQ(Read("2008年05月01日 12时00分00秒 上午", zh), "2008-05-01 00:00:00");
 }
 
 }  // namespace

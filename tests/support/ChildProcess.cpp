@@ -64,6 +64,11 @@ TChildProcess::TChildProcess(const std::string& Program, const TChildOptions& Op
             ::dup2(In[0], 0);
             ::dup2(Out[1], 1);
         }
+        if (!Options.StderrFile.empty()) {
+            const int Err =
+                ::open(Options.StderrFile.c_str(), O_WRONLY | O_CREAT | O_TRUNC | O_CLOEXEC, 0644);
+            if (Err < 0 || ::dup2(Err, 2) < 0) ::_exit(127);
+        }
         if (WorkDir && ::chdir(WorkDir) != 0) ::_exit(127);
         if (Options.FdLimit) ::setrlimit(RLIMIT_NOFILE, &Limit);
         ::execve(CArgv[0], CArgv.data(), CEnv.data());

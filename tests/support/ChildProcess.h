@@ -25,6 +25,7 @@ struct TChildOptions {
     std::vector<std::string> Unset;  // names left out of the inherited environment
     std::string WorkDir;             // empty: this process's
     bool Pipes = false;              // standard input and output through Input()/Output()
+    std::string StderrFile;          // standard error into this file (empty: inherited)
     rlim_t FdLimit = 0;              // the child's limit of descriptors (0: inherited)
 };
 
