@@ -48,8 +48,4 @@ int InstallStopSignals() {
     return WakeRead;
 }
 
-bool StopSignalReceived() {
-    return Received.load() > 0;
-}
-
 }  // namespace ostra

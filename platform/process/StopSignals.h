@@ -19,7 +19,4 @@ namespace ostra {
 // no pipe could be made (the signals then keep their default action).
 int InstallStopSignals();
 
-// True once a stop signal has come.
-bool StopSignalReceived();
-
 }  // namespace ostra
