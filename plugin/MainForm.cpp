@@ -7,12 +7,16 @@
 #include <QScreen>
 #include <QStyle>
 #include <QToolBar>
-#include <utility>
+#include <cstdio>
 #include <stdexcept>
+#include <string>
+#include <utility>
 
+#include "platform/process/OpenFilesLimit.h"
 #include "plugin/ApplicationUnit.h"
 #include "plugin/DoorlockGlobal.h"
 #include "plugin/LibraryPin.h"
+#include "plugin/LogFileUnit.h"
 #include "plugin/MessageHandlerUnit.h"
 #include "plugin/SysOptionsUnit.h"
 #include "plugin/TestFormUnit.h"
@@ -46,6 +50,24 @@ class TSysOptionsPasswords final : public IPasswordStore {
 };
 
 TSysOptionsPasswords Passwords;
+
+// A failure of the listener's start: one line on stderr and one in the log.
+// The log's own failure is dropped here; the caller reports the first error.
+void Report(const std::string& Text, const std::string& LogText) {
+    std::fprintf(stderr, "Kestrane: %s\n", Text.c_str());
+    std::fflush(stderr);
+    try {
+        if (LogFile) LogFile->Write(LogText);
+    } catch (const std::exception&) {
+    }
+}
+
+void ReportOpenFilesLimit(const OpenFilesLimitChange& Change) {
+    if (Change.Result != OpenFilesLimitChange::Outcome::Failed) return;
+    const std::string text = "cannot raise the open-files limit (" + std::to_string(Change.Before) +
+                             "): " + Change.Error;
+    Report(text, text);
+}
 
 }  // namespace
 
@@ -127,10 +149,19 @@ void TfrmMain::StartServer() {
     if (port < 0 || port > 65535) throw ENetError("Invalid port number " + std::to_string(port));
     TCPServer.SetPort(static_cast<uint16_t>(port));
     TCPServer.SetBacklog(ListenBacklog);
-    TCPServer.SetReuseAddress(true);
     TCPServer.SetOnExecute(
         [memo = ui->mmo](TcpConnection& Connection) { TCPServerExecute(Connection, memo); });
-    TCPServer.Start();
+    // Room for as many connections as the system lets this process have.
+    ReportOpenFilesLimit(RaiseOpenFilesLimit());
+    try {
+        TCPServer.Start();
+    } catch (const std::exception& e) {
+        // Reported through the host's application as well; a host without a
+        // screen still has this on stderr and in the log.
+        Report("cannot listen on port " + std::to_string(port) + ": " + e.what(),
+               "接口监听服务器启动失败，端口 " + std::to_string(port) + ": " + e.what());
+        throw;
+    }
     ui->mmo->appendPlainText(QStringLiteral("门锁接口监听服务器已经启动..."));
 }
 

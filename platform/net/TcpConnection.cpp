@@ -29,9 +29,18 @@ void TcpConnection::Close() {
     if (!Closed_.exchange(true)) ::shutdown(Fd_, SHUT_RDWR);
 }
 
+void TcpConnection::EndReading() {
+    // The flag first: a reader that wakes from the shutdown must find it.
+    if (!ReadingEnded_.exchange(true) && !Closed_.load()) ::shutdown(Fd_, SHUT_RD);
+}
+
 std::string TcpConnection::ReadRequest() {
     size_t scanned = 0;  // bytes of Pending_ known to hold no 0x00
     for (;;) {
+        if (ReadingEnded_.load()) {
+            Pending_.clear();
+            throw EConnectionClosed("Connection Closed Gracefully.");
+        }
         const size_t zero = Pending_.find('\0', scanned);
         if (zero != std::string::npos) {
             if (zero > MaxRequestBytes) break;

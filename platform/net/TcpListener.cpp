@@ -132,10 +132,8 @@ void TcpListener::Start() {
 
     const int fd = ::socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC, 0);
     if (fd < 0) throw ENetError(std::string("Could not create socket. ") + std::strerror(errno));
-    if (ReuseAddress_) {
-        const int on = 1;
-        ::setsockopt(fd, SOL_SOCKET, SO_REUSEADDR, &on, sizeof on);
-    }
+    const int on = 1;
+    ::setsockopt(fd, SOL_SOCKET, SO_REUSEADDR, &on, sizeof on);
     sockaddr_in addr{};
     addr.sin_family = AF_INET;
     addr.sin_addr.s_addr = htonl(INADDR_ANY);
@@ -191,9 +189,11 @@ void TcpListener::Stop(std::chrono::milliseconds Timeout) {
     ::close(s->WakeRead);
     ::close(s->WakeWrite);
 
+    // Connections waiting for a request end now; one being handled still
+    // writes its reply and is closed by its own step.
     std::unique_lock<std::mutex> lock(s->Mu);
     for (auto& e : s->Entries)
-        if (e.Connection) e.Connection->Close();
+        if (e.Connection) e.Connection->EndReading();
 
     const auto deadline = std::chrono::steady_clock::now() + Timeout;
     while (s->Running.load() > 0) {

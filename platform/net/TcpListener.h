@@ -12,23 +12,27 @@
 //   whole buffer in one write, nothing before or after.
 //
 // The listener binds every local IPv4 address on its port, listens with the
-// given backlog (15 for the service, 10 for the plug-in), asks for address
-// reuse only when told to, sends nothing on connect, sets no limit on
-// connections and no read time-out, and runs each accepted connection on a
-// thread of its own. That thread calls the connection step (OnExecute) again
-// and again for as long as the connection is still open after a run; it ends
-// when a run leaves the connection closed or throws. Whatever the step
-// throws ends the connection quietly; the listener and the other
-// connections go on.
+// given backlog (15 for the service, 10 for the plug-in), sends nothing on
+// connect, sets no limit on connections and no read time-out, and runs each
+// accepted connection on a thread of its own. That thread calls the
+// connection step (OnExecute) again and again for as long as the connection
+// is still open after a run; it ends when a run leaves the connection closed
+// or throws. Whatever the step throws ends the connection quietly; the
+// listener and the other connections go on.
+//
+// The listener always asks for address reuse: the connections it ends itself
+// leave their side waiting in TCP's TIME_WAIT for about a minute, which would
+// otherwise keep a restarted program from binding its port. On Linux this
+// never lets a second listener take a port that another socket listens on.
 //
 // Threads:
 // - TcpListener: Start, Stop and the setters are called from one owning
 //   thread (the main or user-interface thread); they are not safe to call
 //   concurrently with each other. The accept loop runs on a thread of its own.
 // - TcpConnection: ReadRequest and WriteReply are called only from the
-//   connection's own thread. Close and Connected may be called from any
-//   thread (Stop closes connections from the owning thread); the state they
-//   touch is atomic. The descriptor is released only when the connection
+//   connection's own thread. Close, EndReading and Connected may be called
+//   from any thread (Stop ends the reading from the owning thread); the
+//   state they touch is atomic. The descriptor is released only when the connection
 //   object is destroyed, after its thread has finished with it.
 // - The step function is copied at Start and called from connection threads,
 //   several at once; whatever it reaches must be safe for that.
@@ -92,6 +96,11 @@ class TcpConnection {
     // Ends the connection: both directions shut down, a blocked ReadRequest on
     // another thread returns with EConnectionClosed. Idempotent, any thread.
     void Close();
+    // Ends only the waiting for requests: a ReadRequest blocked on another
+    // thread, and every later one, ends with EConnectionClosed (bytes already
+    // received but not yet returned as a request are dropped), while a reply
+    // can still be written. Idempotent, any thread.
+    void EndReading();
     bool Connected() const { return !Closed_.load(); }
 
     // "a.b.c.d:port" of the peer, empty when unknown.
@@ -100,6 +109,7 @@ class TcpConnection {
   private:
     int Fd_;
     std::atomic<bool> Closed_{false};
+    std::atomic<bool> ReadingEnded_{false};
     std::string Pending_;  // bytes received after the last request's 0x00
 };
 
@@ -145,20 +155,22 @@ class TcpListener {
     void SetPort(uint16_t Port) { Port_ = Port; }
     uint16_t Port() const { return Port_; }
     void SetBacklog(int Backlog) { Backlog_ = Backlog; }
-    void SetReuseAddress(bool Reuse) { ReuseAddress_ = Reuse; }
     void SetOnExecute(ConnectionStep Step) { Step_ = std::move(Step); }
 
-    // Binds 0.0.0.0:Port and starts accepting. Throws ENetError with the
-    // system's text ("Could not bind socket. Address and port are already in
-    // use." for a port in use) and stays off when it cannot. Starting a
-    // listener that is on does nothing.
+    // Binds 0.0.0.0:Port (with address reuse) and starts accepting. Throws
+    // ENetError with the system's text ("Could not bind socket. Address and
+    // port are already in use." for a port in use) and stays off when it
+    // cannot. Starting a listener that is on does nothing.
     void Start();
 
-    // Stops accepting, closes every open connection and waits up to Timeout,
-    // checking every 250 ms, for the connection threads to end. Throws
-    // EStopTimeout("Terminate Thread Timeout") when some are still running;
-    // the listener is off all the same. Stopping a listener that is off does
-    // nothing.
+    // Stops accepting and ends every connection's waiting for requests
+    // (EndReading): a connection that waits for a request ends at once, a
+    // request that is being handled runs to its end and its reply is written,
+    // and no further request is read. Then waits up to Timeout, checking
+    // every 250 ms, for the connection threads to end. Throws
+    // EStopTimeout("Terminate Thread Timeout") when some are still running
+    // (they go on and finish on their own); the listener is off all the same.
+    // Stopping a listener that is off does nothing.
     void Stop(std::chrono::milliseconds Timeout = DefaultStopTimeout);
 
     bool Active() const { return Active_; }
@@ -173,7 +185,6 @@ class TcpListener {
   private:
     uint16_t Port_ = 0;
     int Backlog_ = DefaultBacklog;
-    bool ReuseAddress_ = false;
     ConnectionStep Step_;
     bool Active_ = false;
     uint16_t BoundPort_ = 0;

@@ -8,6 +8,11 @@
 // The driver reads its own settings and writes the service's log beside this
 // program, as the service does: "Option.ini" sections "SysOption" and
 // "DoorlockOption" (the library's own section "SysOptions" shares the file).
+//
+// A stop signal (SIGTERM, SIGINT) ends it as the system ending it: the
+// library's window closes without the password, its listener lets the
+// requests being handled finish and answer, then the lock is closed and
+// freed and the host ends with exit code 0.
 #include <dlfcn.h>
 
 #include <QApplication>
@@ -21,6 +26,7 @@
 #include "plugin/PluginDoorlockUnit.h"
 #include "service/core/LogFileUnit.h"
 #include "service/core/SysOptionUnit.h"
+#include "service/ui/StopSignalUnit.h"
 
 namespace ostra::host {
 namespace {
@@ -56,6 +62,7 @@ class TDriverLock final : public kestrane::TBaseDoorlock {
 int main(int argc, char** argv) {
     using namespace ostra;
     QApplication app(argc, argv);
+    ExitOnStopSignal();
     std::string library = "libKestrane.so";
     for (int i = 1; i + 1 < argc; ++i)
         if (std::string(argv[i]) == "--library") library = argv[++i];

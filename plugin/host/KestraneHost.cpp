@@ -21,6 +21,10 @@
 //   quit             end the program (so does the end of the input)
 // Every message box that opens is reported ("msgbox <text>") and
 // dismissed; every password prompt answered is reported ("password <P>").
+//
+// A stop signal (SIGTERM, SIGINT) ends the host as the system ending it: the
+// library's window closes without the password, ShowMainAppWin returns and
+// the host ends with exit code 0.
 #include <dlfcn.h>
 #include <fcntl.h>
 #include <unistd.h>
@@ -38,6 +42,7 @@
 
 #include "plugin/Kestrane.h"
 #include "plugin/host/RecordingLock.h"
+#include "service/ui/StopSignalUnit.h"
 
 namespace ostra::host {
 namespace {
@@ -207,6 +212,7 @@ class THostDriver : public QObject {
 int main(int argc, char** argv) {
     using namespace ostra::host;
     QApplication app(argc, argv);
+    ostra::ExitOnStopSignal();
     std::string library = "libKestrane.so";
     bool nilLock = false, commands = false;
     TLockAnswers answers;

@@ -8,11 +8,15 @@
 
 #include "lockdriver/LockDriverUi.h"
 #include "lockdriver/ui/OptionFormUnit.h"
+#include "platform/process/OpenFilesLimit.h"
+#include "platform/process/StopSignals.h"
 #include "service/core/InterfaceKind.h"
+#include "service/core/LogFileUnit.h"
 #include "service/ui/GuardUnit.h"
 #include "service/ui/MainFormUnit.h"
 #include "service/ui/MessageBoxUnit.h"
 #include "service/ui/RequestGate.h"
+#include "service/ui/StopSignalUnit.h"
 
 #ifndef OSTRA_INTERFACE_KIND
 #define OSTRA_INTERFACE_KIND 1
@@ -37,6 +41,17 @@ void ReportFatal(const std::string& Message) {
                         TMsgIcon::Error);
 }
 
+// Room for every connection the system lets the process have. Raising the
+// limit is routine and says nothing; a limit that could not be raised is
+// worth a line, since it caps the number of clients.
+void ReportOpenFilesLimit(const OpenFilesLimitChange& Change) {
+    if (Change.Result != OpenFilesLimitChange::Outcome::Failed) return;
+    const std::string text = "cannot raise the open-files limit (" + std::to_string(Change.Before) +
+                             "): " + Change.Error;
+    std::fprintf(stderr, "OstraDoorLock: %s\n", text.c_str());
+    LogWrite(text);
+}
+
 }  // namespace
 
 void RunMainForm(TBaseDoorlock* Lock) {
@@ -52,6 +67,8 @@ void RunMainForm(TBaseDoorlock* Lock) {
 
 int RunProgram(int argc, char** argv) {
     ChooseDisplay();
+    // From here on a stop signal is kept until the event loop acts on it.
+    InstallStopSignals();
     try {
         StartModules();
     } catch (const std::exception& e) {
@@ -59,11 +76,13 @@ int RunProgram(int argc, char** argv) {
         std::fprintf(stderr, "OstraDoorLock: %s\n", e.what());
         return 1;
     }
+    ReportOpenFilesLimit(RaiseOpenFilesLimit());
 
     int exitCode = 0;
     bool drained = true;
     {
         QApplication app(argc, argv);
+        ExitOnStopSignal();
         InstallLockDriverUi();  // the driver's option dialog and message boxes
         std::unique_ptr<TBaseDoorlock> lock = CreateLock();
         std::string error;

@@ -33,6 +33,9 @@ inline constexpr std::chrono::milliseconds RequestDrainTimeout{10000};
 // shutdown. Returns the exit code (0, or 1 after an error that reached the
 // top). When requests are still running after RequestDrainTimeout the
 // process ends at once with that code, leaving the objects they use alive.
+// At start it raises its open-files limit to the hard limit. A stop signal
+// (SIGTERM, SIGINT) ends the main window's loop without the password and the
+// same shutdown runs (service/ui/StopSignalUnit.h).
 int RunProgram(int argc, char** argv);
 
 }  // namespace ostra

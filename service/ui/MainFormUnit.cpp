@@ -6,6 +6,7 @@
 #include <QGuiApplication>
 #include <QScreen>
 #include <QToolBar>
+#include <cstdio>
 #include <functional>
 #include <stdexcept>
 #include <string>
@@ -19,6 +20,7 @@
 #include "service/core/BaseDoorlockUnit.h"
 #include "service/core/InterfaceKind.h"
 #include "service/core/KeepClientConnection.h"
+#include "service/core/LogFileUnit.h"
 #include "service/core/SysOptionUnit.h"
 #include "service/ui/AboutFormUnit.h"
 #include "service/ui/ChangePasswordFormUnit.h"
@@ -179,8 +181,21 @@ void TMainForm::StartServer() {
         throw std::invalid_argument("Invalid port number " + std::to_string(port));
     TCPServer->SetPort(static_cast<uint16_t>(port));
     TCPServer->SetBacklog(15);
-    TCPServer->SetReuseAddress(false);
-    TCPServer->Start();
+    try {
+        TCPServer->Start();
+    } catch (const std::exception& e) {
+        // The error box may be on no screen (a service offscreen): the
+        // failure also goes to stderr and to the log.
+        std::fprintf(stderr, "OstraDoorLock: cannot listen on port %d: %s\n",
+                     static_cast<int>(port), e.what());
+        std::fflush(stderr);
+        LogWrite("接口监听服务器启动失败，端口 " + std::to_string(port) + ": " + e.what());
+        throw;
+    }
+    // What the program listens on, for whoever started it.
+    std::printf("OstraDoorLock: listening on port %u (all local IPv4 addresses)\n",
+                static_cast<unsigned>(TCPServer->BoundPort()));
+    std::fflush(stdout);
 }
 
 void TMainForm::StopServer() {

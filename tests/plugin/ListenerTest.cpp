@@ -15,7 +15,6 @@ class KestraneListener : public ::testing::Test {
     void SetUp() override {
         Listener.SetPort(0);
         Listener.SetBacklog(10);
-        Listener.SetReuseAddress(true);
         Listener.SetOnExecute([](TcpConnection& c) { ServeConnection(c, nullptr); });
         Listener.Start();
     }

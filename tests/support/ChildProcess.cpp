@@ -6,6 +6,7 @@
 #include <sys/wait.h>
 #include <unistd.h>
 
+#include <algorithm>
 #include <cstdio>
 #include <stdexcept>
 
@@ -64,6 +65,11 @@ TChildProcess::TChildProcess(const std::string& Program, const TChildOptions& Op
             ::dup2(In[0], 0);
             ::dup2(Out[1], 1);
         }
+        if (!Options.Pipes && !Options.StdoutFile.empty()) {
+            const int Out =
+                ::open(Options.StdoutFile.c_str(), O_WRONLY | O_CREAT | O_TRUNC | O_CLOEXEC, 0644);
+            if (Out < 0 || ::dup2(Out, 1) < 0) ::_exit(127);
+        }
         if (!Options.StderrFile.empty()) {
             const int Err =
                 ::open(Options.StderrFile.c_str(), O_WRONLY | O_CREAT | O_TRUNC | O_CLOEXEC, 0644);
@@ -71,6 +77,12 @@ TChildProcess::TChildProcess(const std::string& Program, const TChildOptions& Op
         }
         if (WorkDir && ::chdir(WorkDir) != 0) ::_exit(127);
         if (Options.FdLimit) ::setrlimit(RLIMIT_NOFILE, &Limit);
+        if (Options.SoftFdLimit) {
+            rlimit Soft{};
+            ::getrlimit(RLIMIT_NOFILE, &Soft);
+            Soft.rlim_cur = std::min(Options.SoftFdLimit, Soft.rlim_max);
+            ::setrlimit(RLIMIT_NOFILE, &Soft);
+        }
         ::execve(CArgv[0], CArgv.data(), CEnv.data());
         ::_exit(127);
     }

@@ -25,8 +25,10 @@ struct TChildOptions {
     std::vector<std::string> Unset;  // names left out of the inherited environment
     std::string WorkDir;             // empty: this process's
     bool Pipes = false;              // standard input and output through Input()/Output()
+    std::string StdoutFile;          // without Pipes: standard output into this file
     std::string StderrFile;          // standard error into this file (empty: inherited)
     rlim_t FdLimit = 0;              // the child's limit of descriptors (0: inherited)
+    rlim_t SoftFdLimit = 0;          // only its soft limit, the hard one kept (0: inherited)
 };
 
 class TChildProcess {

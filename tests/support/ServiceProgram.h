@@ -4,9 +4,10 @@
 // database are those of the environment the test process set up
 // (OSTRA_COM_REGISTRY, LYCOMM_STATE_DIR, ODBCSYSINI: see TPrivateCardRoad).
 //
-// The child runs with its limit of descriptors raised to kServiceFdLimit: the
-// service sets no limit of its own, and 1,000 held connections plus the
-// program's own files pass the usual soft limit of 1,024. Its memory is
+// The child runs with its limit of descriptors set to kServiceFdLimit (the
+// service raises its soft limit to this hard limit itself), so 1,000 held
+// connections plus the program's own files fit whatever the test process's
+// own limits are. Its memory is
 // measured: a small sanitizer quarantine keeps the sanitizer's own hold on
 // freed memory out of the figures.
 //
