@@ -10,7 +10,9 @@
 #include <map>
 #include <mutex>
 #include <set>
+#include <sstream>
 #include <thread>
+#include <vector>
 
 #include "cardlib/CardDatabase.h"
 #include "platform/lycomm/SimEncoder.h"
@@ -36,10 +38,28 @@ class PrivateCardDb {
         return Db;
     }
 
+    // On failure Cause holds the script's error output and the end of the
+    // server's error log.
     bool Start() {
         int Status = -1;
-        const std::string Out = Shell(Script() + " start --dir '" + Dir + "' 2>/dev/null", &Status);
-        if (Status != 0) return false;
+        const std::string ErrFile = Dir + "/start.err";
+        const std::string Out =
+            Shell(Script() + " start --dir '" + Dir + "' 2>'" + ErrFile + "'", &Status);
+        if (Status != 0) {
+            std::ostringstream Text;
+            Text << "scripts/carddb start --dir " << Dir << " failed:\n"
+                 << std::ifstream(ErrFile).rdbuf();
+            std::ifstream Log(Dir + "/mysqld.err");
+            std::vector<std::string> Tail;
+            for (std::string L; std::getline(Log, L);) {
+                Tail.push_back(L);
+                if (Tail.size() > 20) Tail.erase(Tail.begin());
+            }
+            Text << "\nserver log " << Dir << "/mysqld.err:\n";
+            for (const auto& L : Tail) Text << L << '\n';
+            Cause = Text.str();
+            return false;
+        }
         // The "export NAME=value" lines, values without quoting characters.
         std::istringstream Lines(Out);
         std::string Line;
@@ -69,6 +89,7 @@ class PrivateCardDb {
   public:
     const std::string Dir = Folder.Path().string();
     std::string Server;
+    std::string Cause;
     bool Up = false;
 
   private:
@@ -82,8 +103,9 @@ class CardDbFaultTest : public ::testing::Test {
     void SetUp() override {
         Db = &PrivateCardDb::Get();
         if (!Db->Up) {
-            if (EnvOr("CI", "") == "true") FAIL() << "no MariaDB server could be started";
-            GTEST_SKIP() << "no MariaDB server could be started (mariadbd not installed?)";
+            if (EnvOr("CI", "") == "true")
+                FAIL() << "no MariaDB server could be started\n" << Db->Cause;
+            GTEST_SKIP() << "no MariaDB server could be started\n" << Db->Cause;
         }
         Road = std::make_unique<TPrivateCardRoad>("ostra-load");
         ASSERT_EQ(Road->Register(), 0);
@@ -163,7 +185,7 @@ TEST_F(CardDbFaultTest, ServerStoppedAndStartedWhileIssuing) {
     Phase = 2;
     EXPECT_TRUE(Wait(Failed, 30));
     Phase = 3;
-    ASSERT_TRUE(Db->Start());
+    ASSERT_TRUE(Db->Start()) << Db->Cause;
     Road->SetSqlServer(Db->Server);  // the port may have changed
     Phase = 4;
     EXPECT_TRUE(Wait(Ok, 30));
