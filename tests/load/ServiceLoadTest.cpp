@@ -116,6 +116,17 @@ class ServiceLoadTest : public ::testing::Test {
         return Wrong.load();
     }
 
+    // The service's threads and descriptors come back down to what it had
+    // before the load.
+    template <class TThreads, class TFds>
+    void ExpectBackTo(TThreads BaseThreads, TFds BaseFds) {
+        EXPECT_TRUE(Eventually([&] {
+            return Service->Threads() <= BaseThreads && Service->Descriptors() <= BaseFds;
+        })) << "threads "
+            << Service->Threads() << " (were " << BaseThreads << "), descriptors "
+            << Service->Descriptors() << " (were " << BaseFds << ")";
+    }
+
     rlim_t FdLimit = 0;
     std::unique_ptr<TPrivateCardRoad> Road;
     std::unique_ptr<TServiceProgram> Service;
@@ -163,11 +174,7 @@ TEST_F(ServiceLoadTest, HeldConnectionsThenManyClients) {
     }
     for (int Fd : HeldFds) ::close(Fd);
 
-    EXPECT_TRUE(Eventually([&, BT = BaseThreads, BF = BaseFds] {
-        return Service->Threads() <= BT && Service->Descriptors() <= BF;
-    })) << "threads "
-        << Service->Threads() << " (were " << BaseThreads << "), descriptors "
-        << Service->Descriptors() << " (were " << BaseFds << ")";
+    ExpectBackTo(BaseThreads, BaseFds);
     // The stacks of ended connection threads go at the listener's next
     // accept; a last request makes sure of that before memory is read.
     EXPECT_EQ(Service->Send(ReadCardRequest()), ReadOk());
@@ -272,11 +279,7 @@ TEST_F(ServiceLoadTest, HostileClientsLeaveOthersServed) {
     EXPECT_EQ(WitnessWrong.load(), 0);
     EXPECT_GT(WitnessOk.load(), 0);
 
-    EXPECT_TRUE(Eventually([&, BT = BaseThreads, BF = BaseFds] {
-        return Service->Threads() <= BT && Service->Descriptors() <= BF;
-    })) << "threads "
-        << Service->Threads() << " (were " << BaseThreads << "), descriptors "
-        << Service->Descriptors() << " (were " << BaseFds << ")";
+    ExpectBackTo(BaseThreads, BaseFds);
     EXPECT_EQ(Service->Send(ReadCardRequest()), ReadOk());
 }
 
