@@ -5,6 +5,8 @@
 // (FuzzMain.cpp); the replay test turns it into a failed test case.
 #pragma once
 
+#include <sys/socket.h>
+
 #include <cstddef>
 #include <cstdint>
 #include <stdexcept>
@@ -20,6 +22,15 @@ class PropertyViolation : public std::logic_error {
 // Throws PropertyViolation(What) unless Condition holds.
 inline void Expect(bool Condition, const std::string& What) {
     if (!Condition) throw PropertyViolation(What);
+}
+
+// Whatever the peer of the socket Fd has written so far, without waiting.
+inline std::string Drain(int Fd) {
+    std::string out;
+    char buf[4096];
+    ssize_t n;
+    while ((n = ::recv(Fd, buf, sizeof buf, MSG_DONTWAIT)) > 0) out.append(buf, size_t(n));
+    return out;
 }
 
 // One door-lock request (its bytes up to the first 0x00) through the message

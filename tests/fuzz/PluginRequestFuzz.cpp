@@ -25,10 +25,13 @@
 #include "plugin/RegionalSettingsUnit.h"
 #include "plugin/SysOptionsUnit.h"
 #include "tests/fuzz/FuzzEntries.h"
+#include "tests/support/DoorRequests.h"
 
 namespace ostra::fuzz {
 
 namespace {
+
+using testsupport::DoorReply;
 
 constexpr int64_t kLockCardNo = 4660;
 
@@ -46,7 +49,8 @@ class FuzzLock : public kestrane::TBaseDoorlock {
                    kestrane::TDateTime EndDate, kestrane::TDateTime EndTime,
                    int64_t& CardNo) override {
         ++Issues;
-        Expect(BeginDate == BeginTime && EndDate == EndTime, "begin or end passed twice differently");
+        Expect(BeginDate == BeginTime && EndDate == EndTime,
+               "begin or end passed twice differently");
         Expect(std::isfinite(BeginDate) && std::isfinite(EndDate), "card time not finite");
         CardNo = kLockCardNo;
         return Succeed;
@@ -63,20 +67,6 @@ class FuzzLock : public kestrane::TBaseDoorlock {
     bool Succeed = true;
     int Issues = 0, Reads = 0, Erases = 0;
 };
-
-std::string Reply(const std::string& Code, const std::string& Message, int64_t CardNo) {
-    return "<DoorResponse><RequestID></RequestID><ResultCode>" + Code +
-           "</ResultCode><ResultMessage>" + Message + "</ResultMessage><CardNo>" +
-           std::to_string(CardNo) + "</CardNo></DoorResponse>";
-}
-
-std::string Drain(int Fd) {
-    std::string out;
-    char buf[4096];
-    ssize_t n;
-    while ((n = ::recv(Fd, buf, sizeof buf, MSG_DONTWAIT)) > 0) out.append(buf, size_t(n));
-    return out;
-}
 
 }  // namespace
 
@@ -146,31 +136,36 @@ void PluginRequest(const uint8_t* Data, size_t Size) {
     const bool ok = haveLock && lock.Succeed;
     const int expectedCalls = haveLock ? 1 : 0;
 
-    if (reply == Reply("200", "发卡成功", kLockCardNo) ||
-        reply == Reply("500", "发卡失败", haveLock ? kLockCardNo : 0)) {
-        Expect(reply == (ok ? Reply("200", "发卡成功", kLockCardNo)
-                            : Reply("500", "发卡失败", haveLock ? kLockCardNo : 0)),
+    if (reply == DoorReply("200", "发卡成功", kLockCardNo) ||
+        reply == DoorReply("500", "发卡失败", haveLock ? kLockCardNo : 0)) {
+        Expect(reply == (ok ? DoorReply("200", "发卡成功", kLockCardNo)
+                            : DoorReply("500", "发卡失败", haveLock ? kLockCardNo : 0)),
                "issue result does not follow the lock");
         const std::string tail = ok ? ")发卡成功" : ")发卡失败";
         Expect(result.rfind("房间(", 0) == 0 && result.size() >= tail.size() &&
                    result.compare(result.size() - tail.size(), tail.size(), tail) == 0,
                "issue result line");
-        Expect(lock.Issues == expectedCalls && calls == expectedCalls, "issue ran the lock wrongly");
+        Expect(lock.Issues == expectedCalls && calls == expectedCalls,
+               "issue ran the lock wrongly");
         return;
     }
-    if (reply == Reply("200", "读卡成功", kLockCardNo) || reply == Reply("500", "读卡失败", 0)) {
-        Expect(reply == (ok ? Reply("200", "读卡成功", kLockCardNo) : Reply("500", "读卡失败", 0)),
+    if (reply == DoorReply("200", "读卡成功", kLockCardNo) ||
+        reply == DoorReply("500", "读卡失败", 0)) {
+        Expect(reply == (ok ? DoorReply("200", "读卡成功", kLockCardNo)
+                            : DoorReply("500", "读卡失败", 0)),
                "read result does not follow the lock");
         Expect(result == (ok ? "读卡成功，卡号为：" + std::to_string(kLockCardNo) : "读卡失败"),
                "read result line");
         Expect(lock.Reads == expectedCalls && calls == expectedCalls, "read ran the lock wrongly");
         return;
     }
-    if (reply == Reply("200", "注销卡成功", 0) || reply == Reply("500", "注销卡失败", 0)) {
-        Expect(reply == (ok ? Reply("200", "注销卡成功", 0) : Reply("500", "注销卡失败", 0)),
-               "erase result does not follow the lock");
+    if (reply == DoorReply("200", "注销卡成功", 0) || reply == DoorReply("500", "注销卡失败", 0)) {
+        Expect(
+            reply == (ok ? DoorReply("200", "注销卡成功", 0) : DoorReply("500", "注销卡失败", 0)),
+            "erase result does not follow the lock");
         Expect(result == (ok ? "注销卡成功" : "注销卡失败"), "erase result line");
-        Expect(lock.Erases == expectedCalls && calls == expectedCalls, "erase ran the lock wrongly");
+        Expect(lock.Erases == expectedCalls && calls == expectedCalls,
+               "erase ran the lock wrongly");
         return;
     }
     Expect(false, "reply is none of the six forms: " + reply);

@@ -32,10 +32,13 @@
 #include "service/core/LogFileUnit.h"
 #include "service/core/SysOptionUnit.h"
 #include "tests/fuzz/FuzzEntries.h"
+#include "tests/support/DoorRequests.h"
 
 namespace ostra::fuzz {
 
 namespace {
+
+using testsupport::DoorReply;
 
 constexpr int64_t kLockCardNo = 1715004;  // 0x1A2B3C
 
@@ -62,8 +65,7 @@ class MemoryRecords : public TDoorlockRecordManager {
     }
     void InsertIssueCardRecord(const std::string&, const std::string& CardNo, const std::string&,
                                int32_t CardType, TDateTime LastCheckIn, TDateTime CheckIn,
-                               TDateTime CheckOut, bool, const std::string&,
-                               TDateTime) override {
+                               TDateTime CheckOut, bool, const std::string&, TDateTime) override {
         Expect(CardType == 1, "issue record with a card type other than 1");
         Expect(!CardNo.empty(), "issue record without a card number");
         Expect(std::isfinite(LastCheckIn) && std::isfinite(CheckIn) && std::isfinite(CheckOut),
@@ -113,25 +115,11 @@ class FuzzLock : public TBaseDoorlock {
     int Issues = 0, Reads = 0, Erases = 0;
 };
 
-std::string Reply(const std::string& Code, const std::string& Message, int64_t CardNo) {
-    return "<DoorResponse><RequestID></RequestID><ResultCode>" + Code +
-           "</ResultCode><ResultMessage>" + Message + "</ResultMessage><CardNo>" +
-           std::to_string(CardNo) + "</CardNo></DoorResponse>";
-}
-
 bool StartsWith(const std::string& s, const std::string& p) {
     return s.compare(0, p.size(), p) == 0;
 }
 bool EndsWith(const std::string& s, const std::string& p) {
     return s.size() >= p.size() && s.compare(s.size() - p.size(), p.size(), p) == 0;
-}
-
-std::string Drain(int Fd) {
-    std::string out;
-    char buf[4096];
-    ssize_t n;
-    while ((n = ::recv(Fd, buf, sizeof buf, MSG_DONTWAIT)) > 0) out.append(buf, size_t(n));
-    return out;
 }
 
 }  // namespace
@@ -208,7 +196,7 @@ void RequestHandler(const uint8_t* Data, size_t Size) {
     const std::string reply = logged.substr(std::string("返回数据:").size());
 
     if (received.empty()) {
-        Expect(reply == Reply("", "", 0), "nothing sent, but the logged reply is not empty");
+        Expect(reply == DoorReply("", "", 0), "nothing sent, but the logged reply is not empty");
         Expect(lines.size() == 4, "an unknown operation logged a result");
         Expect(lock.Issues + lock.Reads + lock.Erases == 0, "an unknown operation ran the lock");
         Expect(keepAfter == keepBefore, "an unknown operation changed the keep flag");
@@ -222,7 +210,8 @@ void RequestHandler(const uint8_t* Data, size_t Size) {
     const int64_t issuedNo = haveLock ? kLockCardNo : 0;
     const int calls = haveLock ? 1 : 0;
 
-    if (reply == Reply("200", "发卡成功", kLockCardNo) || reply == Reply("500", "发卡失败", issuedNo)) {
+    if (reply == DoorReply("200", "发卡成功", kLockCardNo) ||
+        reply == DoorReply("500", "发卡失败", issuedNo)) {
         const bool ok = reply[reply.find("<ResultCode>") + 12] == '2';
         Expect(ok == (haveLock && lock.Succeed), "issue result does not follow the lock");
         Expect(StartsWith(result, "房间(") && EndsWith(result, ok ? ")发卡成功" : ")发卡失败"),
@@ -233,19 +222,23 @@ void RequestHandler(const uint8_t* Data, size_t Size) {
         return;
     }
     Expect(keepAfter == keepBefore, "an operation other than an issue changed the keep flag");
-    if (reply == Reply("200", "读卡成功", kLockCardNo) || reply == Reply("500", "读卡失败", 0)) {
+    if (reply == DoorReply("200", "读卡成功", kLockCardNo) ||
+        reply == DoorReply("500", "读卡失败", 0)) {
         const bool ok = haveLock && lock.Succeed;
-        Expect(reply == (ok ? Reply("200", "读卡成功", kLockCardNo) : Reply("500", "读卡失败", 0)),
+        Expect(reply == (ok ? DoorReply("200", "读卡成功", kLockCardNo)
+                            : DoorReply("500", "读卡失败", 0)),
                "read result does not follow the lock");
         Expect(result == (ok ? "读卡成功，卡号为：" + std::to_string(kLockCardNo) : "读卡失败"),
                "read result line");
         Expect(lock.Reads == calls && lock.Issues + lock.Erases == 0, "read ran the lock wrongly");
         return;
     }
-    if (reply == Reply("200", "注销卡成功 ", 0) || reply == Reply("500", "注销卡失败 ", 0)) {
+    if (reply == DoorReply("200", "注销卡成功 ", 0) ||
+        reply == DoorReply("500", "注销卡失败 ", 0)) {
         const bool ok = haveLock && lock.Succeed;
-        Expect(reply == (ok ? Reply("200", "注销卡成功 ", 0) : Reply("500", "注销卡失败 ", 0)),
-               "erase result does not follow the lock");
+        Expect(
+            reply == (ok ? DoorReply("200", "注销卡成功 ", 0) : DoorReply("500", "注销卡失败 ", 0)),
+            "erase result does not follow the lock");
         Expect(result == (ok ? "注销卡成功" : "注销卡失败"), "erase result line");
         Expect(lock.Erases == calls && lock.Issues + lock.Reads == 0, "erase ran the lock wrongly");
         return;
