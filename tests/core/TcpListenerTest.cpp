@@ -324,7 +324,9 @@ TEST(TcpClientTest, SendsBytesWithoutTerminatorAndCloses) {
     ::getsockname(server, reinterpret_cast<sockaddr*>(&a), &len);
 
     TcpClient client;
-    client.Host = "localhost";
+    // An address, not "localhost": a machine without /etc/hosts has no name
+    // for loopback.
+    client.Host = "127.0.0.1";
     client.Port = ntohs(a.sin_port);
     client.Connect();
     EXPECT_TRUE(client.Connected());

@@ -198,9 +198,11 @@ TEST_F(StopSignalRoad, ThePluginHostAnswersEveryCardItBookedAndEndsWithZero) {
     const fs::path Folder = Road->Root() / "host";
     ChildProgram Host(Folder, "KestraneDriverHost", {"libKestrane.so"});
     Host.Set("LD_LIBRARY_PATH=" + Folder.string());  // the sanitizers' dlopen
-    // Request dates in the year-first form of the host's regional settings.
+    // Request dates in the year-first form of the host's regional settings,
+    // from the locales made for the tests.
     Host.Unset("LC_ALL");
     Host.Set("LC_TIME=sv_SE.UTF-8");
+    Host.Set("LOCPATH=" + TestLocaleDir());
     const uint16_t Port = FreePort();
     std::ofstream(Folder / "Option.ini", std::ios::binary)
         << "[SysOptions]\r\nPortNo=" << Port

@@ -39,14 +39,8 @@ using testsupport::FreePort;
 using testsupport::ReadFile;
 using testsupport::TBusyPort;
 using testsupport::TTempDir;
+using testsupport::TestLocaleDir;
 using testsupport::WriteFile;
-
-// The folder of the locales made for the tests at build time (sv_SE.UTF-8,
-// zh_CN.GB18030): a process finds them with LOCPATH set to it.
-inline std::string TestLocaleDir() {
-    if (const char* dir = std::getenv("OSTRA_LOCALE_DIR"); dir && *dir) return dir;
-    return (std::filesystem::read_symlink("/proc/self/exe").parent_path() / "../locales").string();
-}
 
 // A lock that records every call ("WriteCard|..." with the dates as
 // "yyyy-mm-dd hh:nn:ss") and answers as told. Safe from several threads.

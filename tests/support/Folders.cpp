@@ -24,6 +24,10 @@ std::string SourceDir() {
     return EnvOr("OSTRA_SOURCE_DIR", OSTRA_TEST_SOURCE_DIR);
 }
 
+std::string TestLocaleDir() {
+    return EnvOr("OSTRA_LOCALE_DIR", (fs::path(BinDir()) / "../locales").string());
+}
+
 TTempDir::TTempDir(const std::string& Prefix) {
     std::string Pattern = (fs::temp_directory_path() / (Prefix + "-XXXXXX")).string();
     if (!::mkdtemp(Pattern.data())) throw std::runtime_error("no temporary folder: " + Pattern);

@@ -16,6 +16,11 @@ std::string EnvOr(const char* Name, const std::string& Default);
 std::string BinDir();
 // The source tree: OSTRA_SOURCE_DIR, else the tree this was built from.
 std::string SourceDir();
+// The folder of the locales made for the tests at build time (sv_SE.UTF-8,
+// zh_CN.GB18030): OSTRA_LOCALE_DIR, else "locales" beside the build's
+// programs. A process finds them with LOCPATH set to it; no test relies on
+// the locales the system happens to have.
+std::string TestLocaleDir();
 
 // A fresh folder under the system's temporary folder, removed with all it
 // holds when the object goes.
