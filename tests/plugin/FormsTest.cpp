@@ -9,6 +9,7 @@
 #include <QPlainTextEdit>
 #include <QPointer>
 #include <QPushButton>
+#include <QTest>
 #include <QTimer>
 #include <QToolBar>
 #include <functional>
@@ -206,6 +207,20 @@ TEST_F(KestraneForms, ChangingThePasswordSavesTheLibrarysSection) {
     EXPECT_EQ(ini.ReadString("SysOptions", "Password", ""), "neu");
     EXPECT_EQ(ini.ReadString("SysOptions", "PortNo", ""), std::to_string(Globals.Options.PortNo));
     EXPECT_EQ(ini.ReadString("SysOptions", "DelayMinutes", ""), "0");
+}
+
+TEST_F(KestraneForms, ThePasswordPromptShowsAStarForEveryTypedCharacter) {
+    TfrmMain form;
+    QString shown;
+    WhenModal("TCheckPasswordForm", [&shown](QWidget* prompt) {
+        auto* edit = prompt->findChild<QLineEdit*>("edtPswd");
+        edit->setFocus();
+        QTest::keyClicks(edit, QStringLiteral("movrel"));
+        shown = edit->displayText();
+        qobject_cast<QDialog*>(prompt)->reject();
+    });
+    form.actOptionExecute();
+    EXPECT_EQ(shown.toStdString(), "******");
 }
 
 class KestraneTestForm : public KestraneForms {
