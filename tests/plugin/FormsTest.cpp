@@ -20,6 +20,7 @@
 #include "plugin/TestFormUnit.h"
 #include "service/ui/MessageBoxUnit.h"
 #include "tests/plugin/PluginTestSupport.h"
+#include "tests/support/DialogKeys.h"
 
 namespace ostra::kestrane::testing {
 namespace {
@@ -314,6 +315,11 @@ TEST_F(KestraneTestForm, WithoutALockTheButtonsDoNothing) {
         Child<QPushButton>(form, button)->click();
     EXPECT_EQ(Child<QLineEdit>(form, "CardNoTxt")->text(), "5");
     EXPECT_TRUE(Boxes.Boxes.empty());
+    EXPECT_TRUE(Lock.Calls().empty());
+}
+
+TEST_F(KestraneTestForm, OnlyTheCloseBoxClosesItAndNoKeyReachesTheLock) {
+    EXPECT_TRUE(testsupport::ClosesOnlyThroughTheCloseBox(&ShowTestForm));
     EXPECT_TRUE(Lock.Calls().empty());
 }
 
