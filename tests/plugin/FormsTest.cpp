@@ -14,6 +14,7 @@
 #include <QToolBar>
 #include <functional>
 
+#include "lockdriver/ui/OptionFormUnit.h"
 #include "platform/ini/IniFile.h"
 #include "plugin/ApplicationUnit.h"
 #include "plugin/MainForm.h"
@@ -222,6 +223,32 @@ TEST_F(KestraneForms, ThePasswordPromptShowsAStarForEveryTypedCharacter) {
     });
     form.actOptionExecute();
     EXPECT_EQ(shown.toStdString(), "******");
+}
+
+// The host's lock with the service's lock driver behind it, as in
+// KestraneDriverHost: its option dialog is the driver's. It notes where the
+// dialog opened (with no window active when `NoActiveWindow` is set).
+class TDriverOptionLock final : public TBaseDoorlock {
+  public:
+    void ShowOptionForm() override {
+        Frame = testsupport::FrameOfNextModal(&ostra::ShowOptionFormModal, NoActiveWindow);
+    }
+    bool NoActiveWindow = false;
+    QRect Frame;
+};
+
+TEST_F(KestraneForms, TheDriversOptionDialogOpensCentredOnTheWindowAlsoWithNoneActive) {
+    TDriverOptionLock lock;
+    Doorlock = &lock;
+    TfrmMain form;
+    form.move(100, 120);  // away from the screen's centre
+    form.show();
+    for (const bool noActiveWindow : {false, true}) {
+        lock.NoActiveWindow = noActiveWindow;
+        AnswerPassword("movrel");
+        form.actOptionExecute();
+        EXPECT_EQ(lock.Frame.center(), form.frameGeometry().center()) << noActiveWindow;
+    }
 }
 
 class KestraneTestForm : public KestraneForms {

@@ -11,6 +11,7 @@
 #include <QDialog>
 #include <QLineEdit>
 #include <QPointer>
+#include <QRect>
 #include <QTest>
 #include <QTimer>
 #include <QWindow>
@@ -70,6 +71,15 @@ inline ::testing::AssertionResult ClosesOnlyThroughTheCloseBox(const std::functi
     if (!closedOnRequest) return ::testing::AssertionFailure() << "the close request left it open";
     if (shown) return ::testing::AssertionFailure() << "the closed dialog was not freed";
     return ::testing::AssertionSuccess();
+}
+
+// The frame of the dialog that `Show` opens modally, as it opens. With
+// `NoActiveWindow` set, no window is active when `Show` is called.
+inline QRect FrameOfNextModal(const std::function<void()>& Show, bool NoActiveWindow = false) {
+    if (NoActiveWindow) QApplication::setActiveWindow(nullptr);
+    QRect frame;
+    WithNextModal(Show, [&](QDialog& dialog) { frame = dialog.frameGeometry(); });
+    return frame;
 }
 
 }  // namespace ostra::testsupport
