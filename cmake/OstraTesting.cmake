@@ -4,6 +4,8 @@
 # label "db" marks those that need the private MariaDB server.
 include(GoogleTest)
 find_package(GTest REQUIRED)
+# Real key presses in the window tests.
+find_package(Qt6 REQUIRED COMPONENTS Test)
 
 function(ostra_add_test)
   cmake_parse_arguments(T "" "NAME;TIMEOUT" "SOURCES;LIBS;LABELS" ${ARGN})

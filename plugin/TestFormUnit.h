@@ -11,8 +11,9 @@
 // threads may call the same lock object meanwhile.
 #pragma once
 
-#include <QDialog>
 #include <memory>
+
+#include "service/ui/CloseBoxDialog.h"
 
 namespace Ui {
 class TTestForm;
@@ -20,7 +21,7 @@ class TTestForm;
 
 namespace ostra::kestrane {
 
-class TTestForm : public QDialog {
+class TTestForm : public TCloseBoxDialog {
     Q_OBJECT
   public:
     TTestForm();

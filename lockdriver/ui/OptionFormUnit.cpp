@@ -1,9 +1,8 @@
 #include "lockdriver/ui/OptionFormUnit.h"
 
-#include <QApplication>
-
 #include "lockdriver/LockDriverUi.h"
 #include "lockdriver/OptionUnit.h"
+#include "service/ui/FormPlacement.h"
 #include "service/ui/GuardUnit.h"
 #include "service/ui/MessageBoxUnit.h"
 #include "ui_OptionFormUnit.h"
@@ -16,10 +15,7 @@ TOptionForm::TOptionForm(QWidget* Parent) : QDialog(Parent), FUi(new Ui::TOption
     FUi->setupUi(this);
     OnEvent(FUi->OKBtn, &QPushButton::clicked, this, &TOptionForm::OKBtnClick);
     OnEvent(FUi->CancelBtn, &QPushButton::clicked, this, &TOptionForm::CancelBtnClick);
-    if (QWidget* Main = QApplication::activeWindow()) {
-        const QRect Area = Main->frameGeometry();
-        move(Area.center() - QPoint(width() / 2, height() / 2));
-    }
+    CentreOnMainWindow(*this);
     Guarded(this, [this] { FormCreate(); });
 }
 

@@ -22,7 +22,7 @@ class TOptionForm : public QDialog {
     Q_OBJECT
 
   public:
-    // Made without an owner; placed at the centre of the active window.
+    // Made without an owner; placed at the centre of the main window.
     explicit TOptionForm(QWidget* Parent = nullptr);
     ~TOptionForm() override;
 

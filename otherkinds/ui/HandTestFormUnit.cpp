@@ -21,7 +21,7 @@ QString WallClockText(const QDateTime& now, qint64 seconds) {
 }  // namespace
 
 THandTestForm::THandTestForm(QWidget* parent, const QDateTime& now)
-    : QDialog(parent), ui_(std::make_unique<Ui::THandTestForm>()) {
+    : TCloseBoxDialog(parent), ui_(std::make_unique<Ui::THandTestForm>()) {
     ui_->setupUi(this);
     ui_->CheckInDateTimeTxt->setText(WallClockText(now, -3600));
     ui_->CheckOutDateTimeTxt->setText(WallClockText(now, 2 * 24 * 3600));

@@ -4,8 +4,9 @@
 #pragma once
 
 #include <QDateTime>
-#include <QDialog>
 #include <memory>
+
+#include "service/ui/CloseBoxDialog.h"
 
 namespace Ui {
 class THandTestForm;
@@ -13,7 +14,7 @@ class THandTestForm;
 
 namespace ostra {
 
-class THandTestForm : public QDialog {
+class THandTestForm : public TCloseBoxDialog {
     Q_OBJECT
   public:
     // Fills the check-in edit with `now` less one hour and the check-out edit

@@ -13,7 +13,7 @@ const QString HotelMemberCardText = QStringLiteral("酒店会员卡");
 }
 
 TMemberTestForm::TMemberTestForm(QWidget* parent)
-    : QDialog(parent), ui_(std::make_unique<Ui::TMemberTestForm>()) {
+    : TCloseBoxDialog(parent), ui_(std::make_unique<Ui::TMemberTestForm>()) {
     ui_->setupUi(this);
     ui_->ChannelCmb->setCurrentIndex(0);
     OnEvent(ui_->OpenPortBtn, &QPushButton::clicked, this, &TMemberTestForm::OpenPortBtnClick);

@@ -2,8 +2,9 @@
 // Main thread only.
 #pragma once
 
-#include <QDialog>
 #include <memory>
+
+#include "service/ui/CloseBoxDialog.h"
 
 namespace Ui {
 class TMemberTestForm;
@@ -11,7 +12,7 @@ class TMemberTestForm;
 
 namespace ostra {
 
-class TMemberTestForm : public QDialog {
+class TMemberTestForm : public TCloseBoxDialog {
     Q_OBJECT
   public:
     explicit TMemberTestForm(QWidget* parent = nullptr);

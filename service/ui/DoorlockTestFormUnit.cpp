@@ -25,7 +25,9 @@ TDateTime ReadDateTime(const QLineEdit* Edit) {
 }  // namespace
 
 TDoorlockTestForm::TDoorlockTestForm(std::function<TDateTime()> AClock)
-    : QDialog(nullptr), ui(std::make_unique<Ui::TDoorlockTestForm>()), Clock(std::move(AClock)) {
+    : TCloseBoxDialog(nullptr),
+      ui(std::make_unique<Ui::TDoorlockTestForm>()),
+      Clock(std::move(AClock)) {
     ui->setupUi(this);
     OnEvent(ui->OpenPortBtn, &QPushButton::clicked, this, &TDoorlockTestForm::OpenPortBtnClick);
     OnEvent(ui->beepBtn, &QPushButton::clicked, this, &TDoorlockTestForm::beepBtnClick);

@@ -7,11 +7,11 @@
 // cope with that themselves.
 #pragma once
 
-#include <QDialog>
 #include <functional>
 #include <memory>
 
 #include "platform/datetime/DateTime.h"
+#include "service/ui/CloseBoxDialog.h"
 
 namespace Ui {
 class TDoorlockTestForm;
@@ -19,7 +19,7 @@ class TDoorlockTestForm;
 
 namespace ostra {
 
-class TDoorlockTestForm : public QDialog {
+class TDoorlockTestForm : public TCloseBoxDialog {
     Q_OBJECT
   public:
     // `Clock` gives "now" (the local clock unless a test hands in another).

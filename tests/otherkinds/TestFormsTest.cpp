@@ -15,6 +15,7 @@
 #include "service/ui/DoorlockTestFormUnit.h"
 #include "service/ui/GuardUnit.h"
 #include "tests/otherkinds/FakeDevices.h"
+#include "tests/support/DialogKeys.h"
 #include "tests/ui/UiTestSupport.h"
 #include "ui_THandTestForm.h"
 #include "ui_TMemberTestForm.h"
@@ -223,6 +224,39 @@ TEST_F(TestForms, ButtonsWithoutADeviceDoNothing) {
     hand.ui()->HandNoTxt->setText("2");
     for (auto* b : hand.findChildren<QPushButton*>()) b->click();
     EXPECT_EQ(hand.ui()->HandNoTxt->text(), QStringLiteral("2"));
+}
+
+TEST_F(TestForms, OnlyTheCloseBoxClosesTheDialogs) {
+    auto* member = AddMember();
+    auto* hand = AddHand();
+    EXPECT_TRUE(testsupport::ClosesOnlyThroughTheCloseBox(&ShowMemberTestForm));
+    EXPECT_TRUE(testsupport::ClosesOnlyThroughTheCloseBox(&ShowHandTestForm));
+    EXPECT_TRUE(member->CallsSoFar().empty());
+    EXPECT_TRUE(hand->CallsSoFar().empty());
+}
+
+TEST_F(TestForms, ReturnCallsNoDeviceAndTheChannelBoxTakesNoNewItem) {
+    auto* member = AddMember();
+    auto* hand = AddHand();
+    TMemberTestForm memberForm;
+    memberForm.show();
+    QComboBox* channels = memberForm.ui()->ChannelCmb;
+    channels->setFocus();
+    channels->lineEdit()->selectAll();
+    QTest::keyClicks(channels, QStringLiteral("VIP"));
+    testsupport::PressEverywhere(memberForm, Qt::Key_Return);
+    EXPECT_EQ(channels->count(), 2);
+    EXPECT_EQ(channels->currentText(), QStringLiteral("VIP"));
+    EXPECT_EQ(memberForm.Channel(), 11);
+
+    THandTestForm handForm;
+    handForm.show();
+    testsupport::PressEverywhere(handForm, Qt::Key_Return);
+
+    EXPECT_TRUE(memberForm.isVisible());
+    EXPECT_TRUE(handForm.isVisible());
+    EXPECT_TRUE(member->CallsSoFar().empty());
+    EXPECT_TRUE(hand->CallsSoFar().empty());
 }
 
 }  // namespace

@@ -9,16 +9,19 @@
 #include <QPlainTextEdit>
 #include <QPointer>
 #include <QPushButton>
+#include <QTest>
 #include <QTimer>
 #include <QToolBar>
 #include <functional>
 
+#include "lockdriver/ui/OptionFormUnit.h"
 #include "platform/ini/IniFile.h"
 #include "plugin/ApplicationUnit.h"
 #include "plugin/MainForm.h"
 #include "plugin/TestFormUnit.h"
 #include "service/ui/MessageBoxUnit.h"
 #include "tests/plugin/PluginTestSupport.h"
+#include "tests/support/DialogKeys.h"
 
 namespace ostra::kestrane::testing {
 namespace {
@@ -208,6 +211,46 @@ TEST_F(KestraneForms, ChangingThePasswordSavesTheLibrarysSection) {
     EXPECT_EQ(ini.ReadString("SysOptions", "DelayMinutes", ""), "0");
 }
 
+TEST_F(KestraneForms, ThePasswordPromptShowsAStarForEveryTypedCharacter) {
+    TfrmMain form;
+    QString shown;
+    WhenModal("TCheckPasswordForm", [&shown](QWidget* prompt) {
+        auto* edit = prompt->findChild<QLineEdit*>("edtPswd");
+        edit->setFocus();
+        QTest::keyClicks(edit, QStringLiteral("movrel"));
+        shown = edit->displayText();
+        qobject_cast<QDialog*>(prompt)->reject();
+    });
+    form.actOptionExecute();
+    EXPECT_EQ(shown.toStdString(), "******");
+}
+
+// The host's lock with the service's lock driver behind it, as in
+// KestraneDriverHost: its option dialog is the driver's. It notes where the
+// dialog opened (with no window active when `NoActiveWindow` is set).
+class TDriverOptionLock final : public TBaseDoorlock {
+  public:
+    void ShowOptionForm() override {
+        Frame = testsupport::FrameOfNextModal(&ostra::ShowOptionFormModal, NoActiveWindow);
+    }
+    bool NoActiveWindow = false;
+    QRect Frame;
+};
+
+TEST_F(KestraneForms, TheDriversOptionDialogOpensCentredOnTheWindowAlsoWithNoneActive) {
+    TDriverOptionLock lock;
+    Doorlock = &lock;
+    TfrmMain form;
+    form.move(100, 120);  // away from the screen's centre
+    form.show();
+    for (const bool noActiveWindow : {false, true}) {
+        lock.NoActiveWindow = noActiveWindow;
+        AnswerPassword("movrel");
+        form.actOptionExecute();
+        EXPECT_EQ(lock.Frame.center(), form.frameGeometry().center()) << noActiveWindow;
+    }
+}
+
 class KestraneTestForm : public KestraneForms {
   protected:
     template <class T>
@@ -299,6 +342,11 @@ TEST_F(KestraneTestForm, WithoutALockTheButtonsDoNothing) {
         Child<QPushButton>(form, button)->click();
     EXPECT_EQ(Child<QLineEdit>(form, "CardNoTxt")->text(), "5");
     EXPECT_TRUE(Boxes.Boxes.empty());
+    EXPECT_TRUE(Lock.Calls().empty());
+}
+
+TEST_F(KestraneTestForm, OnlyTheCloseBoxClosesItAndNoKeyReachesTheLock) {
+    EXPECT_TRUE(testsupport::ClosesOnlyThroughTheCloseBox(&ShowTestForm));
     EXPECT_TRUE(Lock.Calls().empty());
 }
 

@@ -10,6 +10,7 @@
 #include "service/core/DoorlockRecordManagerUnit.h"
 #include "service/ui/DoorlockTestFormUnit.h"
 #include "service/ui/GuardUnit.h"
+#include "tests/support/DialogKeys.h"
 #include "tests/ui/UiTestSupport.h"
 
 namespace ostra::test {
@@ -209,6 +210,12 @@ TEST_F(DoorlockTestDialog, UnreadableDateStopsTheWriteWithAConversionError) {
     EXPECT_EQ(Boxes.Boxes[0].Icon, TMsgIcon::Error);
     EXPECT_TRUE(Lock.Writes.empty());
     EXPECT_TRUE(Journal().empty());
+}
+
+TEST_F(DoorlockTestDialog, OnlyTheCloseBoxClosesItAndNoKeyReachesTheLock) {
+    EXPECT_TRUE(testsupport::ClosesOnlyThroughTheCloseBox(&ShowDoorlockTestForm));
+    EXPECT_EQ(Lock.Opens + Lock.Beeps + Lock.Closes + Lock.Reads + Lock.Erases, 0);
+    EXPECT_TRUE(Lock.Writes.empty());
 }
 
 }  // namespace

@@ -13,12 +13,14 @@
 #include <QToolBar>
 #include <QToolButton>
 
+#include "lockdriver/ui/OptionFormUnit.h"
 #include "service/app/ProgramUnit.h"
 #include "service/core/InterfaceKind.h"
 #include "service/core/KeepClientConnection.h"
 #include "service/ui/GuardUnit.h"
 #include "service/ui/MainFormUnit.h"
 #include "service/ui/RequestGate.h"
+#include "tests/support/DialogKeys.h"
 #include "tests/ui/UiTestSupport.h"
 
 namespace ostra::test {
@@ -130,6 +132,31 @@ TEST_F(MainWindow, ClosingAsksForThePasswordAndCancelKeepsTheServiceAnswering) {
     AnswerPassword("movrel");
     EXPECT_TRUE(form.close());
     EXPECT_FALSE(form.isVisible());
+}
+
+// A lock whose option dialog is the lock driver's; it notes where the dialog
+// opened (with no window active when `NoActiveWindow` is set).
+class TDriverOptionLock : public TRecordingLock {
+  public:
+    void ShowOptionForm() override {
+        Frame = testsupport::FrameOfNextModal(&ShowOptionFormModal, NoActiveWindow);
+    }
+    bool NoActiveWindow = false;
+    QRect Frame;
+};
+
+TEST_F(MainWindow, TheOptionDialogOpensCentredOnItAlsoWithNoWindowActive) {
+    TDriverOptionLock lock;
+    Doorlock.store(&lock);
+    TMainForm form;
+    form.move(100, 120);  // away from the screen's centre
+    form.show();
+    for (const bool noActiveWindow : {false, true}) {
+        lock.NoActiveWindow = noActiveWindow;
+        AnswerPassword("movrel");
+        form.findChild<QAction*>("OptionAction")->trigger();
+        EXPECT_EQ(lock.Frame.center(), form.frameGeometry().center()) << noActiveWindow;
+    }
 }
 
 TEST_F(MainWindow, OptionAsksForThePasswordEachTimeAndTestDoesNot) {

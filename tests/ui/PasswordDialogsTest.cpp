@@ -3,6 +3,7 @@
 #include <QLabel>
 #include <QLineEdit>
 #include <QPushButton>
+#include <QTest>
 #include <filesystem>
 #include <fstream>
 
@@ -176,6 +177,21 @@ TEST_F(PasswordDialogs, FailedSaveIsShownAsAnErrorAndTheDialogStaysOpen) {
     EXPECT_EQ(Boxes.Boxes[0].Icon, TMsgIcon::Error);
     EXPECT_TRUE(form.isVisible());
     EXPECT_EQ(unwritable.Password, "x");  // changed in memory before the save failed
+}
+
+TEST_F(PasswordDialogs, EveryTypedCharacterShowsAsAStar) {
+    TCheckPasswordForm prompt(Store, nullptr);
+    TChangePasswordForm change(Store, nullptr);
+    const std::pair<QDialog*, const char*> edits[] = {
+        {&prompt, "edtPswd"}, {&change, "edtPswd"}, {&change, "edtConfirmPswd"}};
+    for (const auto& [form, name] : edits) {
+        form->show();
+        auto* edit = form->findChild<QLineEdit*>(name);
+        edit->setFocus();
+        QTest::keyClicks(edit, QStringLiteral(" movrel1"));
+        EXPECT_EQ(edit->text(), QStringLiteral(" movrel1")) << name;
+        EXPECT_EQ(edit->displayText().toStdString(), "********") << name;
+    }
 }
 
 TEST(AboutBox, ShowsTheTitlesOfTheKind) {
