@@ -76,7 +76,13 @@ inline ::testing::AssertionResult ClosesOnlyThroughTheCloseBox(const std::functi
 // The frame of the dialog that `Show` opens modally, as it opens. With
 // `NoActiveWindow` set, no window is active when `Show` is called.
 inline QRect FrameOfNextModal(const std::function<void()>& Show, bool NoActiveWindow = false) {
-    if (NoActiveWindow) QApplication::setActiveWindow(nullptr);
+    if (NoActiveWindow) {
+        // Deprecated from Qt 6.5 on, with no replacement that deactivates.
+        QT_WARNING_PUSH
+        QT_WARNING_DISABLE_DEPRECATED
+        QApplication::setActiveWindow(nullptr);
+        QT_WARNING_POP
+    }
     QRect frame;
     WithNextModal(Show, [&](QDialog& dialog) { frame = dialog.frameGeometry(); });
     return frame;
