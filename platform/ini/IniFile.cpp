@@ -7,9 +7,8 @@
 #include <cctype>
 #include <cerrno>
 #include <cstdlib>
-#include <fstream>
+#include <filesystem>
 #include <mutex>
-#include <sstream>
 #include <vector>
 
 #include "platform/text/CodePage.h"
@@ -42,16 +41,29 @@ bool SameName(const std::string& a, const std::string& b) {
 
 const std::string Utf8Bom = "\xEF\xBB\xBF";
 
-// The file's lines (bytes in the system code page, line ends removed).
-// Missing or unreadable file: no lines. A UTF-8 byte-order mark that an
-// editor put in front is set apart in Bom.
-bool ReadLines(const std::string& FileName, std::vector<std::string>& Lines,
-               std::string* Bom = nullptr) {
-    std::ifstream in(FileName, std::ios::binary);
-    if (!in) return false;
-    std::ostringstream ss;
-    ss << in.rdbuf();
-    const std::string all = ss.str();
+enum class FileRead { Read, Missing, Failed };
+
+// The file's lines (bytes in the system code page, line ends removed). A
+// UTF-8 byte-order mark that an editor put in front is set apart in Bom.
+// Missing: no file by that name; Failed: the file exists but could not be
+// read whole.
+FileRead ReadLines(const std::string& FileName, std::vector<std::string>& Lines,
+                   std::string* Bom = nullptr) {
+    const int fd = ::open(FileName.c_str(), O_RDONLY | O_CLOEXEC);
+    if (fd < 0) return errno == ENOENT ? FileRead::Missing : FileRead::Failed;
+    std::string all;
+    char buf[8192];
+    for (;;) {
+        const ssize_t n = ::read(fd, buf, sizeof buf);
+        if (n < 0 && errno == EINTR) continue;
+        if (n < 0) {
+            ::close(fd);
+            return FileRead::Failed;
+        }
+        if (n == 0) break;
+        all.append(buf, static_cast<size_t>(n));
+    }
+    ::close(fd);
     size_t start = 0;
     if (all.compare(0, Utf8Bom.size(), Utf8Bom) == 0) {
         start = Utf8Bom.size();
@@ -66,6 +78,31 @@ bool ReadLines(const std::string& FileName, std::vector<std::string>& Lines,
         if (nl == std::string::npos) break;
         start = nl + 1;
     }
+    return FileRead::Read;
+}
+
+// The file a write replaces: FileName with each symbolic link in its last
+// part followed (a relative link from the link's own folder), so that the
+// link stays and the file it leads to gets the new content. A link to
+// nothing gives where it points. Nothing when the links go round.
+std::optional<std::string> WriteTarget(std::string FileName) {
+    for (int links = 0; links < 40; ++links) {
+        struct stat st {};
+        if (::lstat(FileName.c_str(), &st) != 0 || !S_ISLNK(st.st_mode)) return FileName;
+        std::error_code ec;
+        const std::filesystem::path to = std::filesystem::read_symlink(FileName, ec);
+        if (ec) return std::nullopt;
+        FileName = (std::filesystem::path(FileName).parent_path() / to).string();
+    }
+    return std::nullopt;
+}
+
+// Whether this process may write the existing file (its permission bits,
+// a read-only file system). Opening it for writing changes nothing in it.
+bool MayWrite(const std::string& FileName) {
+    const int fd = ::open(FileName.c_str(), O_WRONLY | O_NONBLOCK | O_NOCTTY | O_CLOEXEC);
+    if (fd < 0) return false;
+    ::close(fd);
     return true;
 }
 
@@ -144,7 +181,7 @@ IniFile::IniFile(std::string FileName) : FileName_(std::move(FileName)) {}
 std::optional<std::string> IniFile::Lookup(const std::string& Section,
                                            const std::string& Key) const {
     std::vector<std::string> lines;
-    if (!ReadLines(FileName_, lines)) return std::nullopt;
+    if (ReadLines(FileName_, lines) != FileRead::Read) return std::nullopt;
     const std::string section = ToSystemCodePage(Section);
     const std::string key = ToSystemCodePage(Key);
     bool inSection = false;
@@ -218,9 +255,22 @@ bool IniFile::ReadBool(const std::string& Section, const std::string& Key, bool 
 void IniFile::WriteString(const std::string& Section, const std::string& Key,
                           const std::string& Value) {
     std::lock_guard<std::mutex> g(WriteLock);
+    const EIniWriteError failed("Unable to write to " + FileName_);
+    // An existing file that cannot be read, or may not be written, is left
+    // as it is: replacing it would lose its other keys or its protection.
+    const std::optional<std::string> target = WriteTarget(FileName_);
+    if (!target) throw failed;
     std::vector<std::string> lines;
     std::string bom;
-    ReadLines(FileName_, lines, &bom);
+    switch (ReadLines(*target, lines, &bom)) {
+        case FileRead::Read:
+            if (!MayWrite(*target)) throw failed;
+            break;
+        case FileRead::Missing:
+            break;
+        case FileRead::Failed:
+            throw failed;
+    }
     const std::string section = ToSystemCodePage(Section);
     const std::string key = ToSystemCodePage(Key);
     std::string value;
@@ -258,7 +308,7 @@ void IniFile::WriteString(const std::string& Section, const std::string& Key,
     }
     std::string content = bom;
     for (const std::string& l : lines) content += l + "\r\n";
-    if (!ReplaceFile(FileName_, content)) throw EIniWriteError("Unable to write to " + FileName_);
+    if (!ReplaceFile(*target, content)) throw failed;
 }
 
 void IniFile::WriteInteger(const std::string& Section, const std::string& Key, int32_t Value) {

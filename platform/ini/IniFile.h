@@ -13,8 +13,11 @@
 // - Writing one key rewrites the file with every other section, key, comment
 //   and blank line kept as it was. The new content goes to a temporary file
 //   beside the original, which then replaces it by rename, so a crash never
-//   leaves a half-written file. A failed write throws EIniWriteError with
-//   "Unable to write to <path>".
+//   leaves a half-written file. When the file is a symbolic link, the file
+//   it leads to is replaced this way in its own folder and the link stays.
+//   A failed write throws EIniWriteError with "Unable to write to <path>";
+//   an existing file that cannot be read, or that this user may not write,
+//   fails so and is left as it was.
 // - The file is text in the system code page (platform/text/CodePage.h).
 //
 // Each call opens, reads or writes, and closes the file by itself; nothing is

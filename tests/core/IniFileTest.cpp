@@ -1,4 +1,14 @@
+#include <fcntl.h>
+#include <grp.h>
 #include <gtest/gtest.h>
+#include <sys/stat.h>
+#include <sys/wait.h>
+#include <unistd.h>
+
+#include <algorithm>
+#include <filesystem>
+#include <optional>
+#include <vector>
 
 #include "platform/ini/IniFile.h"
 #include "service/core/SysOptionUnit.h"
@@ -10,6 +20,7 @@ namespace {
 using test::ReadFile;
 using test::TTempDir;
 using test::WriteFile;
+namespace fs = std::filesystem;
 
 TEST(IniFile, ReadsIntegerForms) {
     EXPECT_EQ(IniFile::ParseInteger("8900"), 8900);
@@ -95,6 +106,172 @@ TEST(IniFile, FailedWriteNamesTheFile) {
         EXPECT_EQ(std::string(e.what()),
                   "Unable to write to " + (dir / "missing-folder/Option.ini"));
     }
+}
+
+// Path's own status (a link is not followed).
+struct stat Status(const std::string& Path) {
+    struct stat st {};
+    ::lstat(Path.c_str(), &st);
+    return st;
+}
+mode_t Mode(const std::string& Path) {
+    return Status(Path).st_mode & 07777;
+}
+ino_t Inode(const std::string& Path) {
+    return Status(Path).st_ino;
+}
+
+// The names in a folder, sorted.
+std::vector<std::string> Names(const std::string& Folder) {
+    std::vector<std::string> names;
+    for (const auto& e : fs::directory_iterator(Folder)) names.push_back(e.path().filename());
+    std::sort(names.begin(), names.end());
+    return names;
+}
+
+// Writes whose failure comes from permission bits. Root ignores those bits,
+// so a write runs in a child process which, when this runs as root, first
+// drops to user and group 65534. The test's folder is open to everyone so
+// that user reaches it.
+class IniFileWrite : public ::testing::Test {
+  protected:
+    void SetUp() override { fs::permissions(Dir.Path(), fs::perms::all); }
+
+    // Folders a test locked, opened again so that the temporary folder can go.
+    void TearDown() override {
+        for (const auto& e : fs::recursive_directory_iterator(Dir.Path()))
+            if (e.is_directory() && !e.is_symlink())
+                fs::permissions(e.path(), fs::perms::owner_all, fs::perm_options::add);
+    }
+
+    // Writes [S] K=v into Path as that user: "written", "refused" (the write
+    // error naming Path) or "other error". Nothing, with the reason in Why,
+    // when no user here is bound by permission bits.
+    std::optional<std::string> WriteAsUser(const std::string& Path) {
+        const std::string closed = Dir / ".closed", open = Dir / ".open";
+        WriteFile(closed, "");
+        fs::permissions(closed, fs::perms::none);
+        const pid_t pid = ::fork();
+        if (pid == 0) {
+            if (::geteuid() == 0 &&
+                (::setgroups(0, nullptr) != 0 || ::setgid(65534) != 0 || ::setuid(65534) != 0))
+                ::_exit(3);
+            const int made = ::open(open.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_CLOEXEC, 0600);
+            if (made < 0) ::_exit(4);
+            ::close(made);
+            ::unlink(open.c_str());
+            if (::open(closed.c_str(), O_RDONLY | O_CLOEXEC) >= 0) ::_exit(5);
+            try {
+                IniFile(Path).WriteString("S", "K", "v");
+                ::_exit(0);
+            } catch (const EIniWriteError& e) {
+                ::_exit(e.what() == "Unable to write to " + Path ? 1 : 2);
+            } catch (...) {
+                ::_exit(2);
+            }
+        }
+        int status = 0;
+        const bool ended = pid > 0 && ::waitpid(pid, &status, 0) == pid && WIFEXITED(status);
+        fs::remove(closed);
+        switch (ended ? WEXITSTATUS(status) : -1) {
+            case 0:
+                return "written";
+            case 1:
+                return "refused";
+            case 3:
+                Why = "running as root without the right to become uid 65534";
+                break;
+            case 4:
+                Why = "the unprivileged user cannot make files in " + Dir.Dir() +
+                      " (a folder above it is closed); set TMPDIR to a folder open to all";
+                break;
+            case 5:
+                Why = "this user is not bound by permission bits";
+                break;
+            default:
+                return "other error";
+        }
+        return std::nullopt;
+    }
+
+    const std::string Before = "[SysOption]\r\nDoorlockPortNo=9000\r\nPolicePortNo=7000\r\n";
+    TTempDir Dir;
+    std::string Why;
+};
+
+TEST_F(IniFileWrite, AnUnreadableFileFailsAndStaysAsItWas) {
+    const std::string path = Dir / "Option.ini";
+    WriteFile(path, Before);
+    fs::permissions(path, fs::perms::none);
+    const auto outcome = WriteAsUser(path);
+    if (!outcome) GTEST_SKIP() << Why;
+    EXPECT_EQ(*outcome, "refused");
+    EXPECT_EQ(Mode(path), 0000u);
+    fs::permissions(path, fs::perms::owner_read);
+    EXPECT_EQ(ReadFile(path), Before);
+    EXPECT_EQ(Names(Dir.Path()), std::vector<std::string>{"Option.ini"});
+}
+
+TEST_F(IniFileWrite, AReadOnlyFileFailsAndStaysAsItWas) {
+    const std::string path = Dir / "Option.ini";
+    WriteFile(path, Before);
+    fs::permissions(path, fs::perms::owner_read | fs::perms::group_read | fs::perms::others_read);
+    const ino_t inode = Inode(path);
+    const auto outcome = WriteAsUser(path);
+    if (!outcome) GTEST_SKIP() << Why;
+    EXPECT_EQ(*outcome, "refused");
+    EXPECT_EQ(Inode(path), inode);
+    EXPECT_EQ(Mode(path), 0444u);
+    EXPECT_EQ(ReadFile(path), Before);
+    EXPECT_EQ(Names(Dir.Path()), std::vector<std::string>{"Option.ini"});
+}
+
+TEST_F(IniFileWrite, ALinkIsWrittenThrough) {
+    fs::create_directory(Dir / "conf");
+    fs::create_directory(Dir / "app");
+    const std::string target = Dir / "conf/settings.ini";
+    WriteFile(target, Before);
+    fs::permissions(target, fs::perms::owner_read | fs::perms::owner_write | fs::perms::group_read);
+    fs::create_symlink("../conf/settings.ini", Dir / "app/Option.ini");
+    fs::create_symlink(Dir / "app/Option.ini", Dir / "app/Chain.ini");
+
+    IniFile(Dir / "app/Option.ini").WriteInteger("SysOption", "ScanPortNo", 8881);
+    IniFile(Dir / "app/Chain.ini").WriteString("DoorlockOption", "PmsServer", "pms");
+
+    EXPECT_EQ(fs::read_symlink(Dir / "app/Option.ini"), "../conf/settings.ini");
+    EXPECT_EQ(fs::read_symlink(Dir / "app/Chain.ini"), Dir / "app/Option.ini");
+    EXPECT_EQ(ReadFile(target),
+              Before + "ScanPortNo=8881\r\n[DoorlockOption]\r\nPmsServer=pms\r\n");
+    EXPECT_EQ(Mode(target), 0640u);
+    EXPECT_EQ(Names(Dir / "conf"), std::vector<std::string>{"settings.ini"});
+    EXPECT_EQ(Names(Dir / "app"), (std::vector<std::string>{"Chain.ini", "Option.ini"}));
+}
+
+TEST_F(IniFileWrite, AFolderThatCannotBeWrittenFails) {
+    fs::create_directory(Dir / "locked");
+    fs::create_directory(Dir / "app");
+    fs::permissions(Dir / "app", fs::perms::all);
+    const std::string target = Dir / "locked/settings.ini";
+    WriteFile(target, Before);
+    fs::permissions(target, fs::perms::owner_read | fs::perms::owner_write | fs::perms::group_read |
+                                fs::perms::group_write | fs::perms::others_read |
+                                fs::perms::others_write);
+    fs::create_symlink(target, Dir / "app/Option.ini");
+    fs::permissions(Dir / "locked", fs::perms::owner_read | fs::perms::owner_exec |
+                                        fs::perms::group_read | fs::perms::group_exec |
+                                        fs::perms::others_read | fs::perms::others_exec);
+
+    // A new file there.
+    const auto outcome = WriteAsUser(Dir / "locked/Option.ini");
+    if (!outcome) GTEST_SKIP() << Why;
+    EXPECT_EQ(*outcome, "refused");
+    // A link to a file there, the file itself writable: the link's own
+    // folder is no place for the target's replacement.
+    EXPECT_EQ(WriteAsUser(Dir / "app/Option.ini").value_or(Why), "refused");
+    EXPECT_TRUE(fs::is_symlink(Dir / "app/Option.ini"));
+    EXPECT_EQ(ReadFile(target), Before);
+    EXPECT_EQ(Names(Dir / "locked"), std::vector<std::string>{"settings.ini"});
+    EXPECT_EQ(Names(Dir / "app"), std::vector<std::string>{"Option.ini"});
 }
 
 TEST(SysOption, DefaultsWithoutAFile) {
