@@ -36,7 +36,9 @@ class TSysOptions {
 };
 
 // The library's settings, created and loaded when the library is loaded and
-// never freed. Tests may set their own while no thread of the library runs.
+// freed when it is unloaded, unless a connection thread pinned the library
+// (plugin/LibraryPin.h): then they stay for that thread. Tests may set their
+// own while no thread of the library runs.
 extern TSysOptions* SysOptions;
 
 }  // namespace ostra::kestrane
