@@ -49,6 +49,15 @@ long TServiceProgram::RssKib() const {
     return Total;
 }
 
+std::size_t TServiceProgram::Threads() const {
+    std::size_t N = 0;
+    std::error_code Ec;
+    for (auto It = fs::directory_iterator("/proc/" + std::to_string(Pid()) + "/task", Ec);
+         !Ec && It != fs::directory_iterator(); It.increment(Ec))
+        if (ReadFile(It->path() / "comm") != "Thread (pooled)\n") ++N;
+    return N;
+}
+
 std::size_t TServiceProgram::Count(const std::string& Sub) const {
     std::size_t N = 0;
     std::error_code Ec;

@@ -51,7 +51,10 @@ class TServiceProgram {
     // The log file of the run (the one ".LOG" file in the folder), if any.
     std::optional<std::filesystem::path> LogPath() const;
 
-    std::size_t Threads() const { return Count("/task"); }
+    // The program's own threads: Qt's pooled worker threads ("Thread
+    // (pooled)"), which Qt starts for work of its own and ends after 30 s
+    // idle, are left out, so that a count taken early still holds later.
+    std::size_t Threads() const;
     std::size_t Descriptors() const { return Count("/fd"); }
     // Resident memory in KiB, the sanitizer's shadow memory left out: under
     // AddressSanitizer the shadow of every thread stack that ever ran stays
