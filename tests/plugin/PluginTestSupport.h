@@ -38,8 +38,8 @@ using testsupport::ExchangeToEnd;
 using testsupport::FreePort;
 using testsupport::ReadFile;
 using testsupport::TBusyPort;
-using testsupport::TTempDir;
 using testsupport::TestLocaleDir;
+using testsupport::TTempDir;
 using testsupport::WriteFile;
 
 // A lock that records every call ("WriteCard|..." with the dates as
@@ -267,8 +267,7 @@ class THostProcess {
     // The caller's environment with the locale for dates (by default the
     // year-first sv_SE; LC_ALL would override it) from the test locales,
     // offscreen Qt, and the library's folder.
-    static testsupport::TChildOptions Options(const std::string& Dir,
-                                              std::vector<std::string> Args,
+    static testsupport::TChildOptions Options(const std::string& Dir, std::vector<std::string> Args,
                                               const std::string& TimeLocale) {
         testsupport::TChildOptions options;
         options.Args = {"--commands"};
