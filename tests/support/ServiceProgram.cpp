@@ -50,20 +50,18 @@ long TServiceProgram::RssKib() const {
 }
 
 std::size_t TServiceProgram::Threads() const {
-    std::size_t N = 0;
-    std::error_code Ec;
-    for (auto It = fs::directory_iterator("/proc/" + std::to_string(Pid()) + "/task", Ec);
-         !Ec && It != fs::directory_iterator(); It.increment(Ec))
-        if (ReadFile(It->path() / "comm") != "Thread (pooled)\n") ++N;
-    return N;
+    return Count("/task", [](const fs::path& Task) {
+        return ReadFile(Task / "comm") != "Thread (pooled)\n";
+    });
 }
 
-std::size_t TServiceProgram::Count(const std::string& Sub) const {
+std::size_t TServiceProgram::Count(const std::string& Sub,
+                                   const std::function<bool(const fs::path&)>& Counts) const {
     std::size_t N = 0;
     std::error_code Ec;
     for (auto It = fs::directory_iterator("/proc/" + std::to_string(Pid()) + Sub, Ec);
          !Ec && It != fs::directory_iterator(); It.increment(Ec))
-        ++N;
+        if (!Counts || Counts(It->path())) ++N;
     return N;
 }
 

@@ -16,6 +16,7 @@
 #pragma once
 
 #include <filesystem>
+#include <functional>
 #include <memory>
 #include <optional>
 #include <string>
@@ -67,7 +68,9 @@ class TServiceProgram {
     const uint16_t Port;
 
   private:
-    std::size_t Count(const std::string& Sub) const;
+    // The entries of /proc/<pid><Sub> for which Counts holds (all without it).
+    std::size_t Count(const std::string& Sub,
+                      const std::function<bool(const std::filesystem::path&)>& Counts = {}) const;
 
     std::unique_ptr<TChildProcess> Child_;
 };
