@@ -7,8 +7,10 @@
 #include <cctype>
 #include <cerrno>
 #include <cstdlib>
+#include <cstring>
 #include <filesystem>
 #include <mutex>
+#include <string_view>
 #include <vector>
 
 #include "platform/text/CodePage.h"
@@ -40,44 +42,193 @@ bool SameName(const std::string& a, const std::string& b) {
 }
 
 const std::string Utf8Bom = "\xEF\xBB\xBF";
+const std::string Utf16LeBom = "\xFF\xFE";
+
+// Appends code point Cp as UTF-8.
+void AppendUtf8(std::string& Out, uint32_t Cp) {
+    if (Cp < 0x80) {
+        Out += static_cast<char>(Cp);
+    } else if (Cp < 0x800) {
+        Out += static_cast<char>(0xC0 | (Cp >> 6));
+        Out += static_cast<char>(0x80 | (Cp & 0x3F));
+    } else if (Cp < 0x10000) {
+        Out += static_cast<char>(0xE0 | (Cp >> 12));
+        Out += static_cast<char>(0x80 | ((Cp >> 6) & 0x3F));
+        Out += static_cast<char>(0x80 | (Cp & 0x3F));
+    } else {
+        Out += static_cast<char>(0xF0 | (Cp >> 18));
+        Out += static_cast<char>(0x80 | ((Cp >> 12) & 0x3F));
+        Out += static_cast<char>(0x80 | ((Cp >> 6) & 0x3F));
+        Out += static_cast<char>(0x80 | (Cp & 0x3F));
+    }
+}
+
+// The code unit at index I of UTF-16LE bytes.
+uint32_t UnitAt(std::string_view Le, size_t I) {
+    return static_cast<unsigned char>(Le[2 * I]) |
+           static_cast<uint32_t>(static_cast<unsigned char>(Le[2 * I + 1])) << 8;
+}
+
+// UTF-16LE code units (an even number of bytes) to UTF-8; a surrogate
+// without its partner becomes U+FFFD.
+std::string Utf16LeToUtf8(std::string_view Le) {
+    std::string out;
+    const size_t units = Le.size() / 2;
+    for (size_t i = 0; i < units; ++i) {
+        uint32_t cp = UnitAt(Le, i);
+        if (cp >= 0xD800 && cp < 0xDC00 && i + 1 < units && UnitAt(Le, i + 1) >= 0xDC00 &&
+            UnitAt(Le, i + 1) < 0xE000)
+            cp = 0x10000 + ((cp - 0xD800) << 10) + (UnitAt(Le, ++i) - 0xDC00);
+        else if (cp >= 0xD800 && cp < 0xE000)
+            cp = 0xFFFD;
+        AppendUtf8(out, cp);
+    }
+    return out;
+}
+
+void AppendUnit(std::string& Out, uint32_t Unit) {
+    Out += static_cast<char>(Unit & 0xFF);
+    Out += static_cast<char>(Unit >> 8);
+}
+
+// Text (UTF-8; malformed bytes become U+FFFD) to UTF-16LE.
+std::string Utf8ToUtf16Le(std::string_view Text) {
+    const std::string s = DecodeUtf8(Text);  // well-formed from here on
+    std::string out;
+    for (size_t i = 0; i < s.size();) {
+        const unsigned char b = static_cast<unsigned char>(s[i]);
+        const size_t len = b < 0x80 ? 1 : b < 0xE0 ? 2 : b < 0xF0 ? 3 : 4;
+        uint32_t cp = len == 1 ? b : b & (0x7F >> len);
+        for (size_t k = 1; k < len && i + k < s.size(); ++k)
+            cp = cp << 6 | (static_cast<unsigned char>(s[i + k]) & 0x3F);
+        i += len;
+        if (cp < 0x10000) {
+            AppendUnit(out, cp);
+        } else {
+            AppendUnit(out, 0xD800 + ((cp - 0x10000) >> 10));
+            AppendUnit(out, 0xDC00 + ((cp - 0x10000) & 0x3FF));
+        }
+    }
+    return out;
+}
+
+// One line of a file. Text is what lookups and writes parse: the line in the
+// system code page, its end removed. Raw, kept for a UTF-16LE file only, is
+// the line as it stands in the file with its own line end, so that a line
+// not written goes back unchanged; it is empty for a line a write made.
+struct TLine {
+    std::string Text;
+    std::string Raw;
+};
+
+// A file's content, as a write puts it back together. An ordinary file is
+// bytes in the system code page, written back with CR LF after every line.
+// A UTF-16LE file (byte-order mark FF FE) has each line decoded and passed
+// through the system code page, as the ANSI profile calls of Windows see it.
+struct TIniText {
+    std::string Bom;               // the byte-order mark in front, if any
+    bool Utf16 = false;            // UTF-16LE
+    std::string LineEnd = "\r\n";  // the end of each line a write makes
+    std::string Tail;              // UTF-16LE: an odd last byte, kept at the end
+    std::vector<TLine> Lines;
+
+    // Text in the system code page as the file's bytes.
+    std::string Encode(const std::string& Text) const {
+        return Utf16 ? Utf8ToUtf16Le(FromSystemCodePage(Text)) : Text;
+    }
+
+    std::string Content() const {
+        std::string out = Bom;
+        for (size_t i = 0; i < Lines.size(); ++i) {
+            const std::string& raw = Lines[i].Raw;
+            if (raw.empty()) {
+                out += Encode(Lines[i].Text + LineEnd);
+                continue;
+            }
+            out += raw;
+            // The file's last line may lack its end; a line after it needs one.
+            const uint32_t last = UnitAt(raw, raw.size() / 2 - 1);
+            if (i + 1 < Lines.size() && last != '\n') out += Encode(last == '\r' ? "\n" : LineEnd);
+        }
+        return out + Tail;
+    }
+};
+
+void SplitLines(std::string_view All, TIniText& Text) {
+    size_t start = 0;
+    while (start < All.size()) {
+        const size_t nl = All.find('\n', start);
+        std::string line(
+            All.substr(start, nl == std::string_view::npos ? std::string_view::npos : nl - start));
+        if (!line.empty() && line.back() == '\r') line.pop_back();
+        Text.Lines.push_back({std::move(line), {}});
+        if (nl == std::string_view::npos) break;
+        start = nl + 1;
+    }
+}
+
+// The same split at the level of UTF-16 code units (LF, with a CR before it).
+// The first line end found becomes the end of lines a write makes.
+void SplitUtf16LeLines(std::string_view Le, TIniText& Text) {
+    const size_t units = Le.size() / 2;
+    Text.Tail = std::string(Le.substr(2 * units));
+    bool endSeen = false;
+    size_t start = 0;
+    while (start < units) {
+        size_t nl = start;
+        while (nl < units && UnitAt(Le, nl) != '\n') ++nl;
+        size_t end = nl;
+        if (end > start && UnitAt(Le, end - 1) == '\r') --end;
+        if (nl < units && !endSeen) {
+            Text.LineEnd = end < nl ? "\r\n" : "\n";
+            endSeen = true;
+        }
+        const size_t next = nl < units ? nl + 1 : units;
+        Text.Lines.push_back(
+            {ToSystemCodePage(Utf16LeToUtf8(Le.substr(2 * start, 2 * (end - start)))),
+             std::string(Le.substr(2 * start, 2 * (next - start)))});
+        start = next;
+    }
+}
 
 enum class FileRead { Read, Missing, Failed };
 
-// The file's lines (bytes in the system code page, line ends removed). A
-// UTF-8 byte-order mark that an editor put in front is set apart in Bom.
-// Missing: no file by that name; Failed: the file exists but could not be
-// read whole.
-FileRead ReadLines(const std::string& FileName, std::vector<std::string>& Lines,
-                   std::string* Bom = nullptr) {
+// The file's content. A byte-order mark that an editor put in front is set
+// apart in Text.Bom. Missing: no file by that name; Failed: the file exists
+// but could not be read whole, with errno in Error.
+FileRead ReadText(const std::string& FileName, TIniText& Text, int* Error = nullptr) {
+    int err = 0;
     const int fd = ::open(FileName.c_str(), O_RDONLY | O_CLOEXEC);
-    if (fd < 0) return errno == ENOENT ? FileRead::Missing : FileRead::Failed;
     std::string all;
-    char buf[8192];
-    for (;;) {
-        const ssize_t n = ::read(fd, buf, sizeof buf);
-        if (n < 0 && errno == EINTR) continue;
-        if (n < 0) {
-            ::close(fd);
-            return FileRead::Failed;
+    if (fd < 0) {
+        err = errno;
+    } else {
+        char buf[8192];
+        for (;;) {
+            const ssize_t n = ::read(fd, buf, sizeof buf);
+            if (n < 0 && errno == EINTR) continue;
+            if (n < 0) err = errno;
+            if (n <= 0) break;
+            all.append(buf, static_cast<size_t>(n));
         }
-        if (n == 0) break;
-        all.append(buf, static_cast<size_t>(n));
+        ::close(fd);
     }
-    ::close(fd);
+    if (err != 0) {
+        if (Error) *Error = err;
+        return fd < 0 && err == ENOENT ? FileRead::Missing : FileRead::Failed;
+    }
+    if (all.compare(0, Utf16LeBom.size(), Utf16LeBom) == 0) {
+        Text.Bom = Utf16LeBom;
+        Text.Utf16 = true;
+        SplitUtf16LeLines(std::string_view(all).substr(Utf16LeBom.size()), Text);
+        return FileRead::Read;
+    }
     size_t start = 0;
     if (all.compare(0, Utf8Bom.size(), Utf8Bom) == 0) {
         start = Utf8Bom.size();
-        if (Bom) *Bom = Utf8Bom;
+        Text.Bom = Utf8Bom;
     }
-    while (start < all.size()) {
-        size_t nl = all.find('\n', start);
-        std::string line =
-            all.substr(start, nl == std::string::npos ? std::string::npos : nl - start);
-        if (!line.empty() && line.back() == '\r') line.pop_back();
-        Lines.push_back(std::move(line));
-        if (nl == std::string::npos) break;
-        start = nl + 1;
-    }
+    SplitLines(std::string_view(all).substr(start), Text);
     return FileRead::Read;
 }
 
@@ -157,7 +308,10 @@ bool WriteAll(int Fd, const std::string& Data) {
     return true;
 }
 
-// Replaces FileName by Content: temporary file beside it, then rename.
+// Replaces FileName by Content: temporary file beside it, then rename. The
+// new file gets the old one's owner and group where this process may give
+// them (root), else at least the group where it may, and then its mode, as
+// a change of owner can clear the set-id bits.
 bool ReplaceFile(const std::string& FileName, const std::string& Content) {
     std::string tmpl = FileName + ".XXXXXX";
     std::vector<char> path(tmpl.begin(), tmpl.end());
@@ -166,7 +320,11 @@ bool ReplaceFile(const std::string& FileName, const std::string& Content) {
     if (fd < 0) return false;
     struct stat st {};
     mode_t mode = 0644;
-    if (::stat(FileName.c_str(), &st) == 0) mode = st.st_mode & 07777;
+    if (::stat(FileName.c_str(), &st) == 0) {
+        mode = st.st_mode & 07777;
+        if (::fchown(fd, st.st_uid, st.st_gid) != 0)
+            (void)::fchown(fd, static_cast<uid_t>(-1), st.st_gid);
+    }
     bool ok = ::fchmod(fd, mode) == 0 && WriteAll(fd, Content) && ::fsync(fd) == 0;
     ok = (::close(fd) == 0) && ok;
     if (ok) ok = ::rename(path.data(), FileName.c_str()) == 0;
@@ -180,21 +338,28 @@ IniFile::IniFile(std::string FileName) : FileName_(std::move(FileName)) {}
 
 std::optional<std::string> IniFile::Lookup(const std::string& Section,
                                            const std::string& Key) const {
-    std::vector<std::string> lines;
-    if (ReadLines(FileName_, lines) != FileRead::Read) return std::nullopt;
+    TIniText text;
+    if (ReadText(FileName_, text) != FileRead::Read) return std::nullopt;
     const std::string section = ToSystemCodePage(Section);
     const std::string key = ToSystemCodePage(Key);
     bool inSection = false;
-    for (const std::string& line : lines) {
+    for (const TLine& line : text.Lines) {
         std::string name, value;
-        if (SectionOf(line, name)) {
+        if (SectionOf(line.Text, name)) {
             inSection = SameName(name, section);
             continue;
         }
-        if (inSection && KeyOf(line, name, value) && SameName(name, key))
+        if (inSection && KeyOf(line.Text, name, value) && SameName(name, key))
             return FromSystemCodePage(Unquote(value));
     }
     return std::nullopt;
+}
+
+std::string IniFile::ReadFailure() const {
+    TIniText text;
+    int error = 0;
+    if (ReadText(FileName_, text, &error) != FileRead::Failed) return {};
+    return std::strerror(error);
 }
 
 std::string IniFile::ReadString(const std::string& Section, const std::string& Key,
@@ -260,9 +425,9 @@ void IniFile::WriteString(const std::string& Section, const std::string& Key,
     // as it is: replacing it would lose its other keys or its protection.
     const std::optional<std::string> target = WriteTarget(FileName_);
     if (!target) throw failed;
-    std::vector<std::string> lines;
-    std::string bom;
-    switch (ReadLines(*target, lines, &bom)) {
+    TIniText text;
+    std::vector<TLine>& lines = text.Lines;
+    switch (ReadText(*target, text)) {
         case FileRead::Read:
             if (!MayWrite(*target)) throw failed;
             break;
@@ -281,7 +446,7 @@ void IniFile::WriteString(const std::string& Section, const std::string& Key,
     size_t sectionLine = lines.size(), sectionEnd = lines.size(), keyLine = lines.size();
     for (size_t i = 0; i < lines.size(); ++i) {
         std::string name, v;
-        if (SectionOf(lines[i], name)) {
+        if (SectionOf(lines[i].Text, name)) {
             if (sectionLine != lines.size()) {
                 sectionEnd = i;
                 break;
@@ -289,26 +454,24 @@ void IniFile::WriteString(const std::string& Section, const std::string& Key,
             if (SameName(name, section)) sectionLine = i;
             continue;
         }
-        if (sectionLine != lines.size() && keyLine == lines.size() && KeyOf(lines[i], name, v) &&
-            SameName(name, key))
+        if (sectionLine != lines.size() && keyLine == lines.size() &&
+            KeyOf(lines[i].Text, name, v) && SameName(name, key))
             keyLine = i;
     }
     if (keyLine != lines.size()) {
         std::string name, v;
-        KeyOf(lines[keyLine], name, v);
-        lines[keyLine] = name + "=" + value;
+        KeyOf(lines[keyLine].Text, name, v);
+        lines[keyLine] = {name + "=" + value, {}};
     } else if (sectionLine != lines.size()) {
         // After the section's last non-blank line.
         size_t at = sectionEnd;
-        while (at > sectionLine + 1 && Trim(lines[at - 1]).empty()) --at;
-        lines.insert(lines.begin() + static_cast<std::ptrdiff_t>(at), key + "=" + value);
+        while (at > sectionLine + 1 && Trim(lines[at - 1].Text).empty()) --at;
+        lines.insert(lines.begin() + static_cast<std::ptrdiff_t>(at), {key + "=" + value, {}});
     } else {
-        lines.push_back("[" + section + "]");
-        lines.push_back(key + "=" + value);
+        lines.push_back({"[" + section + "]", {}});
+        lines.push_back({key + "=" + value, {}});
     }
-    std::string content = bom;
-    for (const std::string& l : lines) content += l + "\r\n";
-    if (!ReplaceFile(*target, content)) throw failed;
+    if (!ReplaceFile(*target, text.Content())) throw failed;
 }
 
 void IniFile::WriteInteger(const std::string& Section, const std::string& Key, int32_t Value) {

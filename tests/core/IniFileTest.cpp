@@ -6,8 +6,11 @@
 #include <unistd.h>
 
 #include <algorithm>
+#include <cerrno>
+#include <cstring>
 #include <filesystem>
 #include <optional>
+#include <string_view>
 #include <vector>
 
 #include "platform/ini/IniFile.h"
@@ -96,6 +99,15 @@ TEST(IniFile, AByteOrderMarkIsKept) {
     EXPECT_EQ(ReadFile(path), "\xEF\xBB\xBF[SysOption]\r\nPassword=x\r\n");
 }
 
+TEST(IniFile, TellsWhyAnExistingFileWasNotRead) {
+    TTempDir dir;
+    WriteFile(dir / "Option.ini", "[S]\r\nK=v\r\n");
+    fs::create_directory(dir / "Folder.ini");
+    EXPECT_EQ(IniFile(dir / "Option.ini").ReadFailure(), "");
+    EXPECT_EQ(IniFile(dir / "none.ini").ReadFailure(), "");
+    EXPECT_EQ(IniFile(dir / "Folder.ini").ReadFailure(), std::strerror(EISDIR));
+}
+
 TEST(IniFile, FailedWriteNamesTheFile) {
     TTempDir dir;
     IniFile ini(dir / "missing-folder/Option.ini");
@@ -129,7 +141,7 @@ std::vector<std::string> Names(const std::string& Folder) {
     return names;
 }
 
-// Writes whose failure comes from permission bits. Root ignores those bits,
+// Writes where permission bits and owners matter. Root ignores those bits,
 // so a write runs in a child process which, when this runs as root, first
 // drops to user and group 65534. The test's folder is open to everyone so
 // that user reaches it.
@@ -272,6 +284,71 @@ TEST_F(IniFileWrite, AFolderThatCannotBeWrittenFails) {
     EXPECT_EQ(ReadFile(target), Before);
     EXPECT_EQ(Names(Dir / "locked"), std::vector<std::string>{"settings.ini"});
     EXPECT_EQ(Names(Dir / "app"), std::vector<std::string>{"Option.ini"});
+}
+
+TEST_F(IniFileWrite, RootKeepsTheOwnerAndGroup) {
+    if (::geteuid() != 0) GTEST_SKIP() << "only root may give a file to another user";
+    const std::string path = Dir / "Option.ini";
+    WriteFile(path, Before);
+    if (::chown(path.c_str(), 65534, 65533) != 0)
+        GTEST_SKIP() << "root here cannot give a file to uid 65534: " << std::strerror(errno);
+    fs::permissions(path, fs::perms::owner_read | fs::perms::owner_write | fs::perms::group_read);
+    IniFile(path).WriteInteger("SysOption", "ScanPortNo", 8881);
+    EXPECT_EQ(Status(path).st_uid, 65534u);
+    EXPECT_EQ(Status(path).st_gid, 65533u);
+    EXPECT_EQ(Mode(path), 0640u);
+    EXPECT_EQ(ReadFile(path), Before + "ScanPortNo=8881\r\n");
+}
+
+// UTF-16LE text, as bytes.
+std::string Le(std::u16string_view Text) {
+    std::string bytes;
+    for (const char16_t u : Text) {
+        bytes += static_cast<char>(u & 0xFF);
+        bytes += static_cast<char>(u >> 8);
+    }
+    return bytes;
+}
+
+TEST(IniFileUtf16, ReadsKeysAsInAnyOtherFile) {
+    TTempDir dir;
+    const std::string path = dir / "Option.ini";
+    WriteFile(path, "\xFF\xFE" + Le(u"; 设置\r\n[SYSOPTION]\r\n  Password = 密码 \r\n"
+                                    u"PmsServer=\"10.0.0.5\"\r\n[DoorlockOption]\r\n"
+                                    u"DelayMinutes=$1E\r\n"));
+    const IniFile ini(path);
+    EXPECT_EQ(ini.ReadString("SysOption", "password", ""), "密码");
+    EXPECT_EQ(ini.ReadString("sysoption", "PmsServer", ""), "10.0.0.5");
+    EXPECT_EQ(ini.ReadInteger("DoorlockOption", "DelayMinutes", 0), 30);
+    EXPECT_EQ(ini.ReadString("DoorlockOption", "Password", "dflt"), "dflt");
+}
+
+TEST(IniFileUtf16, AWriteKeepsEveryOtherLineByteForByte) {
+    TTempDir dir;
+    const std::string path = dir / "Option.ini";
+    // A comment with a character beyond the BMP, one with a lone surrogate,
+    // LF among CR LF, a last line without its end and an odd last byte.
+    const std::u16string rest = u"\r\n[Other]\n;\xD800\nA=1";
+    WriteFile(path,
+              "\xFF\xFE" + Le(u"; key \U0001F511\r\n[SysOption]\r\nPassword=abc\r\n" + rest) + "Z");
+    IniFile ini(path);
+    ini.WriteString("sysoption", "PASSWORD", "密码");
+    ini.WriteInteger("SysOption", "ScanPortNo", 9000);
+    ini.WriteString("New", "Key", "\U0001F511");
+    EXPECT_EQ(ReadFile(path), "\xFF\xFE" +
+                                  Le(u"; key \U0001F511\r\n[SysOption]\r\nPassword=密码\r\n"
+                                     u"ScanPortNo=9000\r\n" +
+                                     rest + u"\r\n[New]\r\nKey=\U0001F511\r\n") +
+                                  "Z");
+    EXPECT_EQ(ini.ReadString("SysOption", "Password", ""), "密码");
+    EXPECT_EQ(ini.ReadInteger("SysOption", "ScanPortNo", 0), 9000);
+    EXPECT_EQ(ini.ReadInteger("Other", "A", 0), 1);
+    EXPECT_EQ(ini.ReadString("New", "Key", ""), "\U0001F511");
+
+    // A file of LF line ends gets LF.
+    WriteFile(path, "\xFF\xFE" + Le(u"[S]\nA=1\n"));
+    ini.WriteString("S", "B", "2");
+    EXPECT_EQ(ReadFile(path), "\xFF\xFE" + Le(u"[S]\nA=1\nB=2\n"));
 }
 
 TEST(SysOption, DefaultsWithoutAFile) {
