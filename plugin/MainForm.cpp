@@ -79,10 +79,11 @@ TfrmMain::TfrmMain() : ui(std::make_unique<Ui::TfrmMain>()) {
     setCentralWidget(ui->mmo);
     ui->ToolBar1->setToolButtonStyle(Qt::ToolButtonIconOnly);
     // Flat 25 x 25 buttons, named as the operator's tool bar names them.
-    const std::pair<QAction*, const char*> buttons[] = {{ui->actOption, "btnOption"},
-                                                        {ui->actChangePassword, "btnChangePassword"},
-                                                        {ui->actAbout, "btnAbout"},
-                                                        {ui->actExit, "btnExit"}};
+    const std::pair<QAction*, const char*> buttons[] = {
+        {ui->actOption, "btnOption"},
+        {ui->actChangePassword, "btnChangePassword"},
+        {ui->actAbout, "btnAbout"},
+        {ui->actExit, "btnExit"}};
     for (const auto& [action, name] : buttons) {
         QWidget* button = ui->ToolBar1->widgetForAction(action);
         button->setObjectName(QString::fromLatin1(name));
@@ -146,18 +147,20 @@ void TfrmMain::closeEvent(QCloseEvent* Event) {
 
 void TfrmMain::StartServer() {
     const int32_t port = SysOptions ? SysOptions->PortNo : TSysOptions::DefaultPortNo;
-    if (port < 0 || port > 65535) throw ENetError("Invalid port number " + std::to_string(port));
-    TCPServer.SetPort(static_cast<uint16_t>(port));
     TCPServer.SetBacklog(ListenBacklog);
     TCPServer.SetOnExecute(
         [memo = ui->mmo](TcpConnection& Connection) { TCPServerExecute(Connection, memo); });
     // Room for as many connections as the system lets this process have.
     ReportOpenFilesLimit(RaiseOpenFilesLimit());
     try {
+        if (port < 0 || port > 65535)
+            throw ENetError("Invalid port number " + std::to_string(port));
+        TCPServer.SetPort(static_cast<uint16_t>(port));
         TCPServer.Start();
     } catch (const std::exception& e) {
         // Reported through the host's application as well; a host without a
-        // screen still has this on stderr and in the log.
+        // screen still has this on stderr and in the log, a port out of
+        // range as well as one that cannot be bound.
         Report("cannot listen on port " + std::to_string(port) + ": " + e.what(),
                "接口监听服务器启动失败，端口 " + std::to_string(port) + ": " + e.what());
         throw;

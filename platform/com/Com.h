@@ -503,6 +503,9 @@ class ApartmentLocal {
 // atomically and under a file lock, so several processes may register.
 
 std::string RegistryPath();
+// Why the last change on this thread that failed could not be written:
+// "<registry file>: <the system's reason>"; empty while no change failed.
+std::string RegistryWriteFailure();
 // Creates the key (and its parents) and sets the value. Texts must not
 // hold line breaks (E_INVALIDARG).
 HRESULT RegSetValue(std::string_view key, std::string_view name, std::string_view data);

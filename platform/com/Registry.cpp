@@ -13,6 +13,7 @@
 #include <cerrno>
 #include <cstdio>
 #include <cstdlib>
+#include <cstring>
 #include <fstream>
 #include <mutex>
 #include <sstream>
@@ -126,11 +127,23 @@ const Hive& Current(const std::string& file) {
     return hive;
 }
 
+// Why the last change of this thread that failed could not be written, for
+// the tools that report it: "<file>: <reason>". Empty while none failed.
+thread_local std::string WriteFailure;
+
+// Notes that the registry file could not be written, with the reason errno
+// holds (from the file, its folder or its lock file); false, for the caller
+// to return.
+bool Fails(const std::string& file) {
+    WriteFailure = file + ": " + std::strerror(errno);
+    return false;
+}
+
 bool MakeParents(const std::string& file) {
     for (std::size_t pos = file.find('/', 1); pos != std::string::npos;
          pos = file.find('/', pos + 1)) {
         std::string dir = file.substr(0, pos);
-        if (mkdir(dir.c_str(), 0755) != 0 && errno != EEXIST) return false;
+        if (mkdir(dir.c_str(), 0755) != 0 && errno != EEXIST) return Fails(file);
     }
     return true;
 }
@@ -146,11 +159,14 @@ bool Save(const std::string& file, const Hive& hive) {
     std::string tmp = file + ".tmp." + std::to_string(getpid());
     std::string text = out.str();
     int fd = open(tmp.c_str(), O_WRONLY | O_CREAT | O_TRUNC | O_CLOEXEC, 0644);
-    if (fd < 0) return false;
+    if (fd < 0) return Fails(file);
     std::size_t done = 0;
     while (done < text.size()) {
         ssize_t n = write(fd, text.data() + done, text.size() - done);
+        if (n < 0 && errno == EINTR) continue;
         if (n <= 0) {
+            if (n == 0) errno = EIO;
+            Fails(file);
             close(fd);
             unlink(tmp.c_str());
             return false;
@@ -158,6 +174,7 @@ bool Save(const std::string& file, const Hive& hive) {
         done += static_cast<std::size_t>(n);
     }
     if (fsync(fd) != 0 || close(fd) != 0 || rename(tmp.c_str(), file.c_str()) != 0) {
+        Fails(file);
         unlink(tmp.c_str());
         return false;
     }
@@ -173,9 +190,13 @@ HRESULT Modify(F change) {
     if (!MakeParents(file)) return REGDB_E_WRITEREGDB;
     std::string lockName = file + ".lock";
     int lockFd = open(lockName.c_str(), O_RDWR | O_CREAT | O_CLOEXEC, 0644);
-    if (lockFd < 0) return REGDB_E_WRITEREGDB;
+    if (lockFd < 0) {
+        Fails(file);
+        return REGDB_E_WRITEREGDB;
+    }
     while (flock(lockFd, LOCK_EX) != 0) {
         if (errno != EINTR) {
+            Fails(file);
             close(lockFd);
             return REGDB_E_WRITEREGDB;
         }
@@ -213,6 +234,10 @@ std::string VersionKey(std::uint16_t major, std::uint16_t minor) {
 }
 
 }  // namespace
+
+std::string RegistryWriteFailure() {
+    return WriteFailure;
+}
 
 std::string RegistryPath() {
     if (const char* env = std::getenv("OSTRA_COM_REGISTRY"); env && *env) return env;

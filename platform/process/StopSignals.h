@@ -1,6 +1,7 @@
-// The stop signals, SIGTERM and SIGINT, with which a service manager, a
-// system that shuts down or Ctrl+C end the program. They are taken as the
-// operating system ending the program: the program runs its normal shutdown.
+// The stop signals, SIGTERM, SIGINT and SIGHUP, with which a service manager,
+// a system that shuts down, Ctrl+C or the end of the terminal or remote
+// session that started the program end it. They are taken as the operating
+// system ending the program: the program runs its normal shutdown.
 //
 // The handler itself only writes one byte to a pipe (the self-pipe); the
 // program watches the pipe's read end in its main loop and starts the

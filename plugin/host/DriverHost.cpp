@@ -9,7 +9,7 @@
 // program, as the service does: "Option.ini" sections "SysOption" and
 // "DoorlockOption" (the library's own section "SysOptions" shares the file).
 //
-// A stop signal (SIGTERM, SIGINT) ends it as the system ending it: the
+// A stop signal (SIGTERM, SIGINT, SIGHUP) ends it as the system ending it: the
 // library's window closes without the password, its listener lets the
 // requests being handled finish and answer, then the lock is closed and
 // freed and the host ends with exit code 0.

@@ -22,7 +22,7 @@
 // Every message box that opens is reported ("msgbox <text>") and
 // dismissed; every password prompt answered is reported ("password <P>").
 //
-// A stop signal (SIGTERM, SIGINT) ends the host as the system ending it: the
+// A stop signal (SIGTERM, SIGINT, SIGHUP) ends the host as the system ending it: the
 // library's window closes without the password, ShowMainAppWin returns and
 // the host ends with exit code 0.
 #include <dlfcn.h>

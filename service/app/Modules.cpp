@@ -14,6 +14,7 @@ void StartModules() {
     CreateOption();
     CreateSysOption();
     CreateLogFile();
+    ReportUnreadSysOption();
     CreateRecordManager();
 }
 

@@ -34,7 +34,7 @@ inline constexpr std::chrono::milliseconds RequestDrainTimeout{10000};
 // top). When requests are still running after RequestDrainTimeout the
 // process ends at once with that code, leaving the objects they use alive.
 // At start it raises its open-files limit to the hard limit. A stop signal
-// (SIGTERM, SIGINT) ends the main window's loop without the password and the
+// (SIGTERM, SIGINT, SIGHUP) ends the main window's loop without the password and the
 // same shutdown runs (service/ui/StopSignalUnit.h).
 int RunProgram(int argc, char** argv);
 

@@ -1,7 +1,10 @@
 #include "service/core/SysOptionUnit.h"
 
+#include <cstdio>
+
 #include "platform/ini/IniFile.h"
 #include "service/core/ExecutablePath.h"
+#include "service/core/LogFileUnit.h"
 
 namespace ostra {
 
@@ -60,6 +63,17 @@ TSysOption* SetSysOption(TSysOption* Option) {
     TSysOption* old = SysOption;
     SysOption = Option;
     return old;
+}
+
+void ReportUnreadSysOption() {
+    if (!SysOption) return;
+    const std::string why = IniFile(SysOption->FileName).ReadFailure();
+    if (why.empty()) return;
+    const std::string text =
+        "cannot read " + SysOption->FileName + " (" + why + "); the defaults are in force";
+    std::fprintf(stderr, "OstraDoorLock: %s\n", text.c_str());
+    std::fflush(stderr);
+    LogWrite(text);
 }
 
 }  // namespace ostra

@@ -59,4 +59,10 @@ void CreateSysOption();
 // Replaces the global; returns the previous object (the caller owns both).
 TSysOption* SetSysOption(TSysOption* Option);
 
+// Module start, after CreateLogFile: when SysOption's file exists but cannot
+// be read (so Load gave every key its default), one line on stderr and one
+// log entry name the file and the system's reason and say that the defaults
+// are in force. Nothing otherwise.
+void ReportUnreadSysOption();
+
 }  // namespace ostra

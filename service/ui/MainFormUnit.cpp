@@ -177,15 +177,16 @@ void TMainForm::StartServer() {
     TCPServer->SetOnExecute(&TMainForm::TCPServerExecute);
     const int32_t port = KindPortNo(kind);
     ui->InfoMemo->appendPlainText(KindStartLine(kind));
-    if (port < 0 || port > 65535)
-        throw std::invalid_argument("Invalid port number " + std::to_string(port));
-    TCPServer->SetPort(static_cast<uint16_t>(port));
-    TCPServer->SetBacklog(15);
     try {
+        if (port < 0 || port > 65535)
+            throw std::invalid_argument("Invalid port number " + std::to_string(port));
+        TCPServer->SetPort(static_cast<uint16_t>(port));
+        TCPServer->SetBacklog(15);
         TCPServer->Start();
     } catch (const std::exception& e) {
         // The error box may be on no screen (a service offscreen): the
-        // failure also goes to stderr and to the log.
+        // failure, a port out of range as well as one that cannot be bound,
+        // also goes to stderr and to the log.
         std::fprintf(stderr, "OstraDoorLock: cannot listen on port %d: %s\n",
                      static_cast<int>(port), e.what());
         std::fflush(stderr);

@@ -1,4 +1,4 @@
-// A stop signal (SIGTERM, SIGINT) ends the application as the operating
+// A stop signal (SIGTERM, SIGINT, SIGHUP) ends the application as the operating
 // system ending the program, not as an operator closing a window: no
 // password is asked. On the main thread, QCoreApplication::exit(0) makes
 // every event loop that runs return (the main window's modal loop among

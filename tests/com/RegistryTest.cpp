@@ -5,6 +5,8 @@
 
 #include <climits>
 #include <cstdlib>
+#include <fstream>
+#include <iterator>
 
 #include "platform/com/Com.h"
 #include "tests/com/ComTestSupport.h"
@@ -175,6 +177,21 @@ TEST_F(RegSvrTool, ReportsWhatWentWrong) {
     EXPECT_EQ(Run({reg_.dir() + "/missing.so"}), 3);
     // The runtime itself is a library without the entry points.
     EXPECT_EQ(Run({ostra::com::test::BinDir() + "/libostracom.so"}), 4);
+}
+
+// A registry file that cannot be written is named, with the system's reason
+// (a plain file stands where its folder should be, which stops root too).
+TEST_F(RegSvrTool, NamesTheRegistryFileItCannotWrite) {
+    const std::string blocker = reg_.dir() + "/not-a-folder";
+    std::ofstream(blocker) << "x";
+    const std::string file = blocker + "/registry.ini";
+    setenv("OSTRA_COM_REGISTRY", file.c_str(), 1);
+    EXPECT_EQ(Run({"-s", ostra::com::test::ProbePath()}), 5);
+    std::ifstream log(reg_.dir() + "/tool.log");
+    const std::string said((std::istreambuf_iterator<char>(log)), std::istreambuf_iterator<char>());
+    EXPECT_NE(said.find("The registry could not be written: " + file + ": Not a directory\n"),
+              std::string::npos)
+        << said;
 }
 
 TEST_F(Registry, ProgIdLookUpRefusesWhatIsNotAClass) {

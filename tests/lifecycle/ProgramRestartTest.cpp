@@ -75,6 +75,28 @@ TEST(ServiceRestart, APortInUseStillFailsAndSaysSoOnStderrAndInTheLog) {
     EXPECT_EQ(Child->StopWith(SIGTERM), 0) << Child->Errors();
 }
 
+// A port number outside 0..65535 is reported the same way as a port that
+// cannot be bound: on stderr and in the log, not only in the error box.
+TEST(ServiceRestart, APortOutOfRangeSaysSoOnStderrAndInTheLog) {
+    for (const int Port : {70000, -5}) {
+        TTempDir Dir("ostra-lifecycle");
+        auto Child = Service(Dir.Path(), 1);
+        WriteFile(Dir.Path() / "Option.ini",
+                  "[SysOption]\r\nDoorlockPortNo=" + std::to_string(Port) + "\r\nWriteLog=1\r\n");
+        Child->Start();
+        const std::string Why = "Invalid port number " + std::to_string(Port);
+        EXPECT_TRUE(Child->WaitForErrors("OstraDoorLock: cannot listen on port " +
+                                         std::to_string(Port) + ": " + Why + "\n"))
+            << Child->Errors();
+        EXPECT_TRUE(Eventually([&] {
+            return FromSystemCodePage(Child->Log())
+                       .find("接口监听服务器启动失败，端口 " + std::to_string(Port) + ": " + Why +
+                             "\r\n") != std::string::npos;
+        })) << Child->Log();
+        EXPECT_EQ(Child->StopWith(SIGTERM), 0) << Child->Errors();
+    }
+}
+
 TEST(PluginHostRestart, StoppedAndStartedAtOnceItListensAndAnswers) {
     TTempDir Dir("ostra-lifecycle");
     const uint16_t Port = FreePort();

@@ -256,5 +256,38 @@ TEST(SecondStopSignal, EndsTheProcessAtOnce) {
     lycomm::Detach(kEncoderPort);
 }
 
+// SIGHUP, the end of the terminal or remote session that started the
+// program, is a stop signal too: the request being handled is answered and
+// the program ends in order with exit code 0.
+TEST(HangUpSignal, EndsTheServiceInOrder) {
+    TPrivateCardRoad Road("ostra-lifecycle");
+    ASSERT_EQ(Road.Register(), 0);
+    ASSERT_EQ(lycomm::Attach(kEncoderPort, std::nullopt), "");
+    const fs::path Folder = Road.Root() / "service";
+    ChildProgram Service(Folder, "OstraDoorLock");
+    Service.Set("LYCOMM_DELAY_MS=500");  // the request is still on the encoder at the signal
+    const uint16_t Port = FreePort();
+    std::ofstream(Folder / "Option.ini", std::ios::binary)
+        << "[DoorlockOption]\r\nPortName=COM2\r\n[SysOption]\r\nDoorlockPortNo=" << Port
+        << "\r\nWriteLog=1\r\n";
+    Service.Start();
+    ASSERT_TRUE(Service.WaitForOutput("OstraDoorLock: listening on port " + std::to_string(Port)))
+        << Service.Errors();
+
+    const int Fd = Connect(Port);
+    ASSERT_GE(Fd, 0);
+    SetReceiveLimit(Fd, 120);
+    ASSERT_TRUE(SendAll(Fd, ReadCardRequest() + std::string(1, '\0')));
+    ASSERT_TRUE(Eventually(
+        [&] { return FromSystemCodePage(Service.Log()).find("收到消息") != std::string::npos; }));
+    EXPECT_EQ(Service.StopWith(SIGHUP), 0) << Service.Errors();
+    std::string Pending;
+    const std::optional<std::string> Reply = ReadReply(Fd, Pending);
+    ASSERT_TRUE(Reply) << "the request being handled was not answered";
+    EXPECT_NE(Reply->find("<ResultCode>"), std::string::npos) << *Reply;
+    ::close(Fd);
+    lycomm::Detach(kEncoderPort);
+}
+
 }  // namespace
 }  // namespace ostra::lifecycletest

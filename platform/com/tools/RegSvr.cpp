@@ -79,6 +79,9 @@ int main(int argc, char** argv) {
     if (Failed(hr)) {
         std::fprintf(stderr, "%s in \"%s\" failed.\nReturn code was: 0x%08X (%s)\n", entry,
                      library.c_str(), static_cast<unsigned>(hr), HResultMessage(hr).c_str());
+        // Which file the registry could not be written to, and why.
+        if (const std::string why = RegistryWriteFailure(); !why.empty())
+            std::fprintf(stderr, "The registry could not be written: %s\n", why.c_str());
         code = 5;
     } else if (!silent) {
         std::printf("%s in \"%s\" succeeded.\n", entry, library.c_str());
