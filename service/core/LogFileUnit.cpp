@@ -1,6 +1,7 @@
 #include "service/core/LogFileUnit.h"
 
 #include <fcntl.h>
+#include <sys/stat.h>
 #include <unistd.h>
 
 #include <cerrno>
@@ -18,14 +19,32 @@ namespace {
 
 std::mutex EntryLock;  // one entry at a time, across every writer of the process
 
-// Appends Bytes to FileName with one write; the text of the failure, or empty.
-std::string Append(const std::string& FileName, const std::string& Bytes) {
-    const int fd = ::open(FileName.c_str(), O_WRONLY | O_CREAT | O_APPEND | O_CLOEXEC, 0644);
+// Appends Entry to FileName with one write; the text of the failure, or empty.
+// A write that fails part-way (disk full, file-size limit) takes its bytes
+// back: the file is cut to its size before the entry, so no torn line is left
+// for the next entry to run into. The size is taken under EntryLock, which
+// holds off every other writer of this process; no other process writes the
+// file. Should
+// the file still end in a torn line (the cut failed, or it was torn before),
+// the entry starts with CR LF so that it stands on its own line.
+std::string Append(const std::string& FileName, const std::string& Entry) {
+    // Read access only to look at the last byte: a file we may only write to
+    // is appended to without the look.
+    int fd = ::open(FileName.c_str(), O_RDWR | O_CREAT | O_APPEND | O_CLOEXEC, 0644);
+    if (fd < 0 && errno == EACCES)
+        fd = ::open(FileName.c_str(), O_WRONLY | O_CREAT | O_APPEND | O_CLOEXEC, 0644);
     if (fd < 0) return std::strerror(errno);
+    struct stat st {};
+    const bool regular = ::fstat(fd, &st) == 0 && S_ISREG(st.st_mode);
+    std::string bytes;
+    char last = '\n';
+    if (regular && st.st_size > 0 && ::pread(fd, &last, 1, st.st_size - 1) == 1 && last != '\n')
+        bytes = "\r\n";
+    bytes += Entry;
     std::string error;
     size_t done = 0;
-    while (done < Bytes.size()) {
-        const ssize_t n = ::write(fd, Bytes.data() + done, Bytes.size() - done);
+    while (done < bytes.size()) {
+        const ssize_t n = ::write(fd, bytes.data() + done, bytes.size() - done);
         if (n < 0) {
             if (errno == EINTR) continue;
             error = std::strerror(errno);
@@ -33,12 +52,16 @@ std::string Append(const std::string& FileName, const std::string& Bytes) {
         }
         done += static_cast<size_t>(n);
     }
+    if (!error.empty() && done > 0 && regular && ::ftruncate(fd, st.st_size) != 0) {
+        // Left torn: the next entry's look at the last byte starts it afresh.
+    }
     if (::close(fd) != 0 && error.empty()) error = std::strerror(errno);
     return error;
 }
 
 // An entry that could not go to its file goes to standard error instead, as
-// it stands, so that a service manager keeps it. A failure here is dropped.
+// it stands (after the line saying why, when there is one), with one write,
+// so that a service manager keeps it. A failure here is dropped.
 void ToStandardError(const std::string& Bytes) {
     size_t done = 0;
     while (done < Bytes.size()) {
@@ -67,7 +90,16 @@ void LogWriter::Write(std::string_view Text) {
         bytes += text;
         bytes += "\r\n";
         error = Append(FileName_, bytes);
-        if (!error.empty()) ToStandardError(bytes);
+        if (error.empty()) {
+            SaidWhy_ = false;
+        } else {
+            // The first entry to miss its file says why, on a line of its own.
+            if (!SaidWhy_)
+                bytes = "log file " + FileName_ + " cannot be written (" + error +
+                        "); its entries go to standard error\n" + bytes;
+            SaidWhy_ = true;
+            ToStandardError(bytes);
+        }
     }
     if (!error.empty() && OnIoError_ == IoErrors::Raise)
         throw ELogIoError("I/O error: " + error + " (" + FileName_ + ")");

@@ -7,8 +7,12 @@
 // LogWriter is the reusable writer: its file, a "write enabled" predicate
 // asked before every entry, and what to do with an input/output error
 // (swallow it, or raise ELogIoError to the caller). Either way an entry that
-// could not be written to the file (disk full, folder not writable) goes to
-// standard error instead, once, with the same bytes.
+// could not be written to the file (disk full, folder not writable) is lost
+// from the file whole: a write that fails part-way is cut off again, and an
+// entry after a torn line starts with CR LF. The entry goes to standard error
+// instead, once, with the same bytes. The first entry to do so since the file
+// was last written is preceded by one line (LF-ended) naming the file and the
+// system's reason.
 // TLogFile is the service's log: enabled while SysOption->WriteLog is set,
 // I/O errors swallowed. The plug-in makes its own LogWriter: always enabled,
 // errors raised.
@@ -17,7 +21,8 @@
 // the card auto-read thread at once. Entries are serialised by one lock
 // shared by every writer in the process and each is written with one append,
 // so every entry stands whole on its own lines (on standard error too).
-// Nothing else changes after construction.
+// SaidWhy_ is read and set by Write under that lock, from any of those
+// threads; nothing else changes after construction.
 #pragma once
 
 #include <functional>
@@ -54,6 +59,9 @@ class LogWriter {
     const std::string FileName_;
     const std::function<bool()> Enabled_;
     const IoErrors OnIoError_;
+    // Guarded by the entry lock: standard error has been told why this file
+    // cannot be written, and no entry has reached the file since.
+    bool SaidWhy_ = false;
 };
 
 // The service's log file. Writes only while SysOption->WriteLog is set (or

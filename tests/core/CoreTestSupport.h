@@ -34,7 +34,8 @@ using testsupport::WriteFile;
 
 // The texts of a log file's entries, their "yyyy-mm-dd hh:nn:ss " prefix
 // removed. An entry whose text holds CR LF continues on the following lines
-// (which carry no prefix).
+// (which carry no prefix). On standard error the writer's line saying why
+// its file cannot be written ("log file ...", LF-ended) is no entry and is left out.
 inline std::vector<std::string> LogEntries(const std::string& Path) {
     const std::string all = ReadFile(Path);
     std::vector<std::string> entries;
@@ -44,6 +45,8 @@ inline std::vector<std::string> LogEntries(const std::string& Path) {
         if (end == std::string::npos) end = all.size();
         std::string line = all.substr(pos, end - pos);
         pos = end + 2;
+        for (size_t lf; line.rfind("log file ", 0) == 0 && (lf = line.find('\n')) != line.npos;)
+            line.erase(0, lf + 1);
         const bool prefixed = line.size() >= 20 && line[4] == '-' && line[7] == '-' &&
                               line[10] == ' ' && line[13] == ':' && line[16] == ':' &&
                               line[19] == ' ';

@@ -1,6 +1,9 @@
 #include <gtest/gtest.h>
+#include <sys/resource.h>
 #include <sys/stat.h>
 
+#include <csignal>
+#include <cstring>
 #include <thread>
 
 #include "platform/text/CodePage.h"
@@ -94,6 +97,93 @@ TEST(LogFile, AnEntryThatCannotBeWrittenGoesToStandardErrorOnce) {
     // Each entry once, stamped, with CR LF, as the file would have had it.
     EXPECT_EQ(LogEntries(dir / "stderr"),
               (std::vector<std::string>{"收到消息: \r\n<r/>", "执行操作->"}));
+}
+
+// Files of this process may grow to Bytes while it lives; a write beyond
+// fails with EFBIG (SIGXFSZ ignored) after writing what fits.
+class FileSizeLimit {
+  public:
+    explicit FileSizeLimit(rlim_t Bytes) {
+        Handler_ = std::signal(SIGXFSZ, SIG_IGN);
+        ::getrlimit(RLIMIT_FSIZE, &Saved_);
+        rlimit limit = Saved_;
+        limit.rlim_cur = Bytes;
+        ::setrlimit(RLIMIT_FSIZE, &limit);
+    }
+    ~FileSizeLimit() {
+        ::setrlimit(RLIMIT_FSIZE, &Saved_);
+        std::signal(SIGXFSZ, Handler_);
+    }
+    FileSizeLimit(const FileSizeLimit&) = delete;
+    FileSizeLimit& operator=(const FileSizeLimit&) = delete;
+
+  private:
+    rlimit Saved_{};
+    void (*Handler_)(int) = SIG_DFL;
+};
+
+TEST(LogFile, AnEntryThatDoesNotFitIsTakenBackWhole) {
+    TTempDir dir;
+    TLogFile service(dir / "x.LOG");
+    LogWriter plugin(dir / "x.LOG", {}, LogWriter::IoErrors::Raise);
+    service.Write("first");
+    const std::string before = ReadFile(dir / "x.LOG");
+    {
+        test::StderrToFile err("/dev/null");
+        FileSizeLimit limit(before.size() + 10);
+        EXPECT_NO_THROW(service.Write(std::string(100, 'a')));
+        EXPECT_EQ(ReadFile(dir / "x.LOG"), before);
+        EXPECT_THROW(plugin.Write(std::string(100, 'b')), ELogIoError);
+        EXPECT_EQ(ReadFile(dir / "x.LOG"), before);
+    }
+    service.Write("second");
+    const std::string after = ReadFile(dir / "x.LOG");
+    EXPECT_EQ(after.substr(0, before.size()), before);
+    EXPECT_TRUE(IsStamp(after.substr(before.size())));
+    EXPECT_EQ(LogEntries(dir / "x.LOG"), (std::vector<std::string>{"first", "second"}));
+}
+
+TEST(LogFile, AnEntryAfterATornLineStartsOnItsOwnLine) {
+    TTempDir dir;
+    test::WriteFile(dir / "x.LOG", "2026-12-09 0");
+    LogWriter log(dir / "x.LOG", {}, LogWriter::IoErrors::Raise);
+    log.Write("next");
+    const std::string all = ReadFile(dir / "x.LOG");
+    ASSERT_EQ(all.size(), 12u + 2 + 20 + 6);
+    EXPECT_EQ(all.substr(0, 14), "2026-12-09 0\r\n");
+    EXPECT_TRUE(IsStamp(all.substr(14)));
+    EXPECT_EQ(all.substr(34), "next\r\n");
+}
+
+TEST(LogFile, StandardErrorIsToldWhyOnceUntilTheFileIsWrittenAgain) {
+    TTempDir dir;
+    const std::string path = dir / "x.LOG";
+    TLogFile log(path);
+    const std::string err = dir / "stderr";
+    {
+        test::StderrToFile capture(err);
+        log.Write("one");
+        // A folder in the file's place: the open fails, also for root.
+        std::filesystem::remove(path);
+        std::filesystem::create_directory(path);
+        log.Write("two");
+        log.Write("three");
+        std::filesystem::remove(path);
+        log.Write("four");
+        std::filesystem::remove(path);
+        std::filesystem::create_directory(path);
+        log.Write("five");
+    }
+    const std::string why = "log file " + path + " cannot be written (" + std::strerror(EISDIR) +
+                            "); its entries go to standard error\n";
+    std::string told;  // standard error, the stamps taken off
+    const std::string all = ReadFile(err);
+    for (size_t p = 0, e; p < all.size(); p = e) {
+        e = std::min(all.find('\n', p), all.size() - 1) + 1;
+        const std::string line = all.substr(p, e - p);
+        told += IsStamp(line) ? line.substr(20) : line;
+    }
+    EXPECT_EQ(told, why + "two\r\nthree\r\n" + why + "five\r\n");
 }
 
 TEST(LogFile, FileIsNamedByTheStartDay) {
