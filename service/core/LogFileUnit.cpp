@@ -24,9 +24,8 @@ std::mutex EntryLock;  // one entry at a time, across every writer of the proces
 // back: the file is cut to its size before the entry, so no torn line is left
 // for the next entry to run into. The size is taken under EntryLock, which
 // holds off every other writer of this process; no other process writes the
-// file. Should
-// the file still end in a torn line (the cut failed, or it was torn before),
-// the entry starts with CR LF so that it stands on its own line.
+// file. Should the file still end in a torn line (the cut failed, or it was
+// torn before), the entry starts with CR LF so that it stands on its own line.
 std::string Append(const std::string& FileName, const std::string& Entry) {
     // Read access only to look at the last byte: a file we may only write to
     // is appended to without the look.
@@ -52,9 +51,9 @@ std::string Append(const std::string& FileName, const std::string& Entry) {
         }
         done += static_cast<size_t>(n);
     }
-    if (!error.empty() && done > 0 && regular && ::ftruncate(fd, st.st_size) != 0) {
-        // Left torn: the next entry's look at the last byte starts it afresh.
-    }
+    // Should the cut fail, the next entry's look at the last byte starts it
+    // on a line of its own.
+    if (!error.empty() && done > 0 && regular) (void)!::ftruncate(fd, st.st_size);
     if (::close(fd) != 0 && error.empty()) error = std::strerror(errno);
     return error;
 }
