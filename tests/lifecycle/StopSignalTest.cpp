@@ -218,30 +218,48 @@ TEST_F(StopSignalRoad, ThePluginHostAnswersEveryCardItBookedAndEndsWithZero) {
     EXPECT_EQ(Booked(), Sorted(Result.Answered)) << "booked and answered differ";
 }
 
+// The service on a slow encoder (every step takes DelayMs) with one ReadCard
+// being handled: sent, and taken in by the service (its log says so).
+class RequestInHand : public ::testing::Test {
+  protected:
+    void TearDown() override {
+        if (Fd >= 0) ::close(Fd);
+        lycomm::Detach(kEncoderPort);
+    }
+
+    void Start(int DelayMs) {
+        ASSERT_EQ(Road.Register(), 0);
+        ASSERT_EQ(lycomm::Attach(kEncoderPort, std::nullopt), "");
+        Service.Set("LYCOMM_DELAY_MS=" + std::to_string(DelayMs));
+        std::ofstream(Folder / "Option.ini", std::ios::binary)
+            << "[DoorlockOption]\r\nPortName=COM2\r\n[SysOption]\r\nDoorlockPortNo=" << Port
+            << "\r\nWriteLog=1\r\n";
+        Service.Start();
+        ASSERT_TRUE(
+            Service.WaitForOutput("OstraDoorLock: listening on port " + std::to_string(Port)))
+            << Service.Errors();
+        Fd = Connect(Port);
+        ASSERT_GE(Fd, 0);
+        SetReceiveLimit(Fd, 120);
+        ASSERT_TRUE(SendAll(Fd, ReadCardRequest() + std::string(1, '\0')));
+        ASSERT_TRUE(Eventually([&] {
+            return FromSystemCodePage(Service.Log()).find("收到消息") != std::string::npos;
+        }));
+    }
+
+    TPrivateCardRoad Road{"ostra-lifecycle"};
+    const fs::path Folder = Road.Root() / "service";
+    ChildProgram Service{Folder, "OstraDoorLock"};
+    const uint16_t Port = FreePort();
+    int Fd = -1;
+};
+
 // A second stop signal while the shutdown waits for a request that is being
 // handled ends the process at once (128 + the signal's number), where the
 // first one alone would let the request finish.
-TEST(SecondStopSignal, EndsTheProcessAtOnce) {
-    TPrivateCardRoad Road("ostra-lifecycle");
-    ASSERT_EQ(Road.Register(), 0);
-    ASSERT_EQ(lycomm::Attach(kEncoderPort, std::nullopt), "");
-    const fs::path Folder = Road.Root() / "service";
-    ChildProgram Service(Folder, "OstraDoorLock");
-    Service.Set("LYCOMM_DELAY_MS=60000");  // every encoder step takes a minute
-    const uint16_t Port = FreePort();
-    std::ofstream(Folder / "Option.ini", std::ios::binary)
-        << "[DoorlockOption]\r\nPortName=COM2\r\n[SysOption]\r\nDoorlockPortNo=" << Port
-        << "\r\nWriteLog=1\r\n";
-    Service.Start();
-    ASSERT_TRUE(Service.WaitForOutput("OstraDoorLock: listening on port " + std::to_string(Port)))
-        << Service.Errors();
-
-    const int Fd = Connect(Port);
-    ASSERT_GE(Fd, 0);
-    SetReceiveLimit(Fd, 120);
-    ASSERT_TRUE(SendAll(Fd, ReadCardRequest() + std::string(1, '\0')));
-    ASSERT_TRUE(Eventually(
-        [&] { return FromSystemCodePage(Service.Log()).find("收到消息") != std::string::npos; }));
+TEST_F(RequestInHand, ASecondStopSignalEndsTheProcessAtOnce) {
+    Start(60000);  // every encoder step takes a minute
+    if (HasFatalFailure()) return;
     Service.Signal(SIGTERM);
     // The listener is off: the shutdown runs and waits for the request.
     ASSERT_TRUE(Eventually([&] {
@@ -252,41 +270,19 @@ TEST(SecondStopSignal, EndsTheProcessAtOnce) {
     }));
     EXPECT_EQ(Service.StopWith(SIGTERM), 128 + SIGTERM);
     EXPECT_TRUE(ClosedWithoutReply(Fd));
-    ::close(Fd);
-    lycomm::Detach(kEncoderPort);
 }
 
 // SIGHUP, the end of the terminal or remote session that started the
 // program, is a stop signal too: the request being handled is answered and
 // the program ends in order with exit code 0.
-TEST(HangUpSignal, EndsTheServiceInOrder) {
-    TPrivateCardRoad Road("ostra-lifecycle");
-    ASSERT_EQ(Road.Register(), 0);
-    ASSERT_EQ(lycomm::Attach(kEncoderPort, std::nullopt), "");
-    const fs::path Folder = Road.Root() / "service";
-    ChildProgram Service(Folder, "OstraDoorLock");
-    Service.Set("LYCOMM_DELAY_MS=500");  // the request is still on the encoder at the signal
-    const uint16_t Port = FreePort();
-    std::ofstream(Folder / "Option.ini", std::ios::binary)
-        << "[DoorlockOption]\r\nPortName=COM2\r\n[SysOption]\r\nDoorlockPortNo=" << Port
-        << "\r\nWriteLog=1\r\n";
-    Service.Start();
-    ASSERT_TRUE(Service.WaitForOutput("OstraDoorLock: listening on port " + std::to_string(Port)))
-        << Service.Errors();
-
-    const int Fd = Connect(Port);
-    ASSERT_GE(Fd, 0);
-    SetReceiveLimit(Fd, 120);
-    ASSERT_TRUE(SendAll(Fd, ReadCardRequest() + std::string(1, '\0')));
-    ASSERT_TRUE(Eventually(
-        [&] { return FromSystemCodePage(Service.Log()).find("收到消息") != std::string::npos; }));
+TEST_F(RequestInHand, HangUpEndsTheServiceInOrder) {
+    Start(500);  // the request is still on the encoder at the signal
+    if (HasFatalFailure()) return;
     EXPECT_EQ(Service.StopWith(SIGHUP), 0) << Service.Errors();
     std::string Pending;
     const std::optional<std::string> Reply = ReadReply(Fd, Pending);
     ASSERT_TRUE(Reply) << "the request being handled was not answered";
     EXPECT_NE(Reply->find("<ResultCode>"), std::string::npos) << *Reply;
-    ::close(Fd);
-    lycomm::Detach(kEncoderPort);
 }
 
 }  // namespace
