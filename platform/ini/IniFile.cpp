@@ -44,72 +44,10 @@ bool SameName(const std::string& a, const std::string& b) {
 const std::string Utf8Bom = "\xEF\xBB\xBF";
 const std::string Utf16LeBom = "\xFF\xFE";
 
-// Appends code point Cp as UTF-8.
-void AppendUtf8(std::string& Out, uint32_t Cp) {
-    if (Cp < 0x80) {
-        Out += static_cast<char>(Cp);
-    } else if (Cp < 0x800) {
-        Out += static_cast<char>(0xC0 | (Cp >> 6));
-        Out += static_cast<char>(0x80 | (Cp & 0x3F));
-    } else if (Cp < 0x10000) {
-        Out += static_cast<char>(0xE0 | (Cp >> 12));
-        Out += static_cast<char>(0x80 | ((Cp >> 6) & 0x3F));
-        Out += static_cast<char>(0x80 | (Cp & 0x3F));
-    } else {
-        Out += static_cast<char>(0xF0 | (Cp >> 18));
-        Out += static_cast<char>(0x80 | ((Cp >> 12) & 0x3F));
-        Out += static_cast<char>(0x80 | ((Cp >> 6) & 0x3F));
-        Out += static_cast<char>(0x80 | (Cp & 0x3F));
-    }
-}
-
 // The code unit at index I of UTF-16LE bytes.
 uint32_t UnitAt(std::string_view Le, size_t I) {
     return static_cast<unsigned char>(Le[2 * I]) |
            static_cast<uint32_t>(static_cast<unsigned char>(Le[2 * I + 1])) << 8;
-}
-
-// UTF-16LE code units (an even number of bytes) to UTF-8; a surrogate
-// without its partner becomes U+FFFD.
-std::string Utf16LeToUtf8(std::string_view Le) {
-    std::string out;
-    const size_t units = Le.size() / 2;
-    for (size_t i = 0; i < units; ++i) {
-        uint32_t cp = UnitAt(Le, i);
-        if (cp >= 0xD800 && cp < 0xDC00 && i + 1 < units && UnitAt(Le, i + 1) >= 0xDC00 &&
-            UnitAt(Le, i + 1) < 0xE000)
-            cp = 0x10000 + ((cp - 0xD800) << 10) + (UnitAt(Le, ++i) - 0xDC00);
-        else if (cp >= 0xD800 && cp < 0xE000)
-            cp = 0xFFFD;
-        AppendUtf8(out, cp);
-    }
-    return out;
-}
-
-void AppendUnit(std::string& Out, uint32_t Unit) {
-    Out += static_cast<char>(Unit & 0xFF);
-    Out += static_cast<char>(Unit >> 8);
-}
-
-// Text (UTF-8; malformed bytes become U+FFFD) to UTF-16LE.
-std::string Utf8ToUtf16Le(std::string_view Text) {
-    const std::string s = DecodeUtf8(Text);  // well-formed from here on
-    std::string out;
-    for (size_t i = 0; i < s.size();) {
-        const unsigned char b = static_cast<unsigned char>(s[i]);
-        const size_t len = b < 0x80 ? 1 : b < 0xE0 ? 2 : b < 0xF0 ? 3 : 4;
-        uint32_t cp = len == 1 ? b : b & (0x7F >> len);
-        for (size_t k = 1; k < len && i + k < s.size(); ++k)
-            cp = cp << 6 | (static_cast<unsigned char>(s[i + k]) & 0x3F);
-        i += len;
-        if (cp < 0x10000) {
-            AppendUnit(out, cp);
-        } else {
-            AppendUnit(out, 0xD800 + ((cp - 0x10000) >> 10));
-            AppendUnit(out, 0xDC00 + ((cp - 0x10000) & 0x3FF));
-        }
-    }
-    return out;
 }
 
 // One line of a file. Text is what lookups and writes parse: the line in the

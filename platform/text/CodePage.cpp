@@ -4,6 +4,7 @@
 #include <langinfo.h>
 #include <locale.h>
 
+#include <algorithm>
 #include <cctype>
 #include <cerrno>
 #include <mutex>
@@ -89,10 +90,13 @@ size_t Utf8SequenceLength(std::string_view S, size_t i) {
     return n;
 }
 
+// How much of the input a sequence that does not convert takes with it.
+enum class Skip { Byte, Utf8Sequence, Utf16Unit };
+
 // Converts with iconv; an input sequence that cannot be converted or does
 // not decode is replaced by Replacement and skipped.
 std::string Convert(std::string_view In, const std::string& From, const std::string& To,
-                    std::string_view Replacement, bool InputIsUtf8) {
+                    std::string_view Replacement, Skip Skipped) {
     iconv_t cd = iconv_open(To.c_str(), From.c_str());
     if (cd == reinterpret_cast<iconv_t>(-1)) return std::string(In);
     std::string out;
@@ -112,12 +116,12 @@ std::string Convert(std::string_view In, const std::string& From, const std::str
         if (err == E2BIG) continue;
         // EILSEQ or EINVAL: replace one character (or one byte) and go on.
         out.append(Replacement);
-        size_t skip = 1;
-        if (InputIsUtf8) {
+        size_t skip = Skipped == Skip::Utf16Unit ? 2 : 1;
+        if (Skipped == Skip::Utf8Sequence) {
             const size_t n = Utf8SequenceLength(In, pos);
             if (n > 0) skip = n;
         }
-        pos += skip;
+        pos = std::min(In.size(), pos + skip);
         iconv(cd, nullptr, nullptr, nullptr, nullptr);
     }
     // Flush any shift state.
@@ -169,20 +173,29 @@ bool SystemCodePageIsUtf8() {
 std::string ToSystemCodePage(std::string_view Text) {
     const std::string cp = CodePage();
     if (IsUtf8Name(cp)) return std::string(Text);
-    return Convert(Text, "UTF-8", cp, "?", true);
+    return Convert(Text, "UTF-8", cp, "?", Skip::Utf8Sequence);
 }
 
 std::string FromSystemCodePage(std::string_view Bytes) {
     const std::string cp = CodePage();
     if (IsUtf8Name(cp)) return std::string(Bytes);
-    return Convert(Bytes, cp, "UTF-8", kReplacementCharacter, false);
+    return Convert(Bytes, cp, "UTF-8", kReplacementCharacter, Skip::Byte);
 }
 
 std::string CodeSetToUtf8(std::string_view Bytes, const std::string& CodeSet) {
     const std::string up = Upper(CodeSet);
     if (up.empty() || IsUtf8Name(up) || up == "ANSI_X3.4-1968" || up == "ASCII" || up == "US-ASCII")
         return std::string(Bytes);
-    return Convert(Bytes, CodeSet, "UTF-8", kReplacementCharacter, false);
+    return Convert(Bytes, CodeSet, "UTF-8", kReplacementCharacter, Skip::Byte);
+}
+
+std::string Utf16LeToUtf8(std::string_view Bytes) {
+    return Convert(Bytes, "UTF-16LE", "UTF-8", kReplacementCharacter, Skip::Utf16Unit);
+}
+
+std::string Utf8ToUtf16Le(std::string_view Text) {
+    // Well-formed UTF-8 always converts; nothing is replaced on the way.
+    return Convert(DecodeUtf8(Text), "UTF-8", "UTF-16LE", "", Skip::Utf8Sequence);
 }
 
 void SetSystemCodePageForTesting(const std::string& CodePage) {

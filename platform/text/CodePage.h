@@ -47,6 +47,14 @@ std::string FromSystemCodePage(std::string_view Bytes);
 // unknown character set copies the bytes as they stand.
 std::string CodeSetToUtf8(std::string_view Bytes, const std::string& CodeSet);
 
+// UTF-16LE bytes (an even number, no byte-order mark) to text (UTF-8); a
+// surrogate without its partner becomes U+FFFD.
+std::string Utf16LeToUtf8(std::string_view Bytes);
+
+// Text (UTF-8) to UTF-16LE bytes without a byte-order mark; malformed input
+// bytes become U+FFFD.
+std::string Utf8ToUtf16Le(std::string_view Text);
+
 // Tests only: use this code page (an iconv name; "" goes back to the
 // locale's). Call before other threads use the layer.
 void SetSystemCodePageForTesting(const std::string& CodePage);
