@@ -30,6 +30,7 @@
 #include <cstdio>
 #include <fstream>
 #include <functional>
+#include <initializer_list>
 #include <map>
 #include <sstream>
 #include <string>

@@ -3,6 +3,7 @@
 #include <stdlib.h>
 
 #include <fstream>
+#include <initializer_list>
 
 #include "tests/support/ChildProcess.h"
 
