@@ -2,6 +2,8 @@
 
 #include <dlfcn.h>
 
+#include <cstdio>
+
 #include "platform/ini/IniFile.h"
 
 namespace ostra::cardlib {
@@ -20,6 +22,16 @@ CardSettings IniCardSettings::Read() {
     CardSettings s;
     s.SqlServer = Capped(ini.ReadString(kSettingSection, kServerKey, kServerDefault));
     s.SiteCode = Capped(ini.ReadString(kSettingSection, kSiteCodeKey, kSiteCodeDefault));
+    const std::string why = ini.ReadFailure();
+    if (why.empty()) {
+        unreadSaid_.store(false);
+    } else if (!unreadSaid_.exchange(true)) {
+        std::fprintf(stderr,
+                     "Pendrix: cannot read %s (%s); the defaults are in force (SQLServer %s, "
+                     "SiteCode %s)\n",
+                     ini.FileName().c_str(), why.c_str(), kServerDefault, kSiteCodeDefault);
+        std::fflush(stderr);
+    }
     return s;
 }
 

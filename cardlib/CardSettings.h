@@ -4,9 +4,19 @@
 //   SiteCode   the hotel's site code; its first 5 characters, single-byte
 //              ones, go on every card issued (default "00000")
 //
-// Read afresh on every card write; nothing is cached. Safe from any thread.
+// Read afresh on every card write; nothing is cached. A missing file gives
+// the defaults quietly. A file that exists but cannot be read gives them too,
+// and the library says so on standard error, with the file and the system's
+// reason, once until a read no longer fails.
+//
+// Threads: the library's one IniCardSettings is read on every thread that
+// writes a card (the service's connection threads, its auto-read thread),
+// several at once. Its folder is fixed at construction; what changes is
+// whether the unreadable file has been said, an atomic flag (set by the read
+// that says it, cleared by one that does not fail), so no lock guards it.
 #pragma once
 
+#include <atomic>
 #include <string>
 
 namespace ostra::cardlib {
@@ -39,6 +49,7 @@ class IniCardSettings final : public CardSettingsSource {
 
   private:
     std::string folder_;
+    std::atomic<bool> unreadSaid_{false};  // the file's read failure is on stderr
 };
 
 // The folder of the loaded file (library or program) that holds `address`.

@@ -500,7 +500,10 @@ class ApartmentLocal {
 // Keys are paths below the classes root, parts separated by '\', matched
 // without regard to case ("CLSID\{...}\InprocServer32"). The value name ""
 // is a key's default value. Each change is written to the file at once,
-// atomically and under a file lock, so several processes may register.
+// atomically and under a file lock, so several processes may register; the
+// new file keeps the old one's mode. A change to a file that exists but
+// cannot be read, or that this user may not write, fails with
+// REGDB_E_WRITEREGDB and leaves the file as it is.
 
 std::string RegistryPath();
 // Why the last change on this thread that failed could not be written:

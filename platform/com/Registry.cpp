@@ -14,7 +14,6 @@
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
-#include <fstream>
 #include <mutex>
 #include <sstream>
 
@@ -91,10 +90,37 @@ Hive Parse(std::istream& in) {
     return hive;
 }
 
+// The file's keys into hive: none for a missing file. False, with errno
+// set, when the file exists but cannot be read.
+bool Read(const std::string& file, Hive& hive) {
+    hive.clear();
+    const int fd = open(file.c_str(), O_RDONLY | O_CLOEXEC);
+    if (fd < 0) return errno == ENOENT;
+    std::string text;
+    char buf[8192];
+    for (;;) {
+        const ssize_t n = read(fd, buf, sizeof buf);
+        if (n < 0 && errno == EINTR) continue;
+        if (n < 0) {
+            const int error = errno;
+            close(fd);
+            errno = error;
+            return false;
+        }
+        if (n == 0) break;
+        text.append(buf, static_cast<std::size_t>(n));
+    }
+    close(fd);
+    std::istringstream in(text);
+    hive = Parse(in);
+    return true;
+}
+
+// For look-ups: a file that cannot be read holds no keys.
 Hive Load(const std::string& file) {
-    std::ifstream in(file);
-    if (!in) return {};
-    return Parse(in);
+    Hive hive;
+    (void)Read(file, hive);
+    return hive;
 }
 
 // The parsed file of the last look-up, kept while the file stays the same
@@ -148,7 +174,18 @@ bool MakeParents(const std::string& file) {
     return true;
 }
 
+// Replaces the file by one holding hive, with the old file's mode. A file
+// this user may not write (its permission bits, a read-only file system) is
+// left as it is; opening it for writing changes nothing in it.
 bool Save(const std::string& file, const Hive& hive) {
+    struct stat old {};
+    const bool exists = stat(file.c_str(), &old) == 0;
+    if (!exists && errno != ENOENT) return Fails(file);
+    if (exists) {
+        const int probe = open(file.c_str(), O_WRONLY | O_NONBLOCK | O_NOCTTY | O_CLOEXEC);
+        if (probe < 0) return Fails(file);
+        close(probe);
+    }
     std::ostringstream out;
     out << "; component registry: classes, ProgIDs, type libraries, interfaces\n";
     for (const Key& k : hive) {
@@ -160,6 +197,12 @@ bool Save(const std::string& file, const Hive& hive) {
     std::string text = out.str();
     int fd = open(tmp.c_str(), O_WRONLY | O_CREAT | O_TRUNC | O_CLOEXEC, 0644);
     if (fd < 0) return Fails(file);
+    if (exists && fchmod(fd, old.st_mode & 07777) != 0) {
+        Fails(file);
+        close(fd);
+        unlink(tmp.c_str());
+        return false;
+    }
     std::size_t done = 0;
     while (done < text.size()) {
         ssize_t n = write(fd, text.data() + done, text.size() - done);
@@ -182,7 +225,9 @@ bool Save(const std::string& file, const Hive& hive) {
 }
 
 // Runs change on the current contents under both the process lock and the
-// file lock, and writes the result when change asks for it.
+// file lock, and writes the result when change asks for it. A file that
+// cannot be read fails before change sees it, as writing what change makes
+// of no keys would lose the registrations it holds.
 template <class F>
 HRESULT Modify(F change) {
     std::lock_guard guard(RegistryMutex());
@@ -201,7 +246,12 @@ HRESULT Modify(F change) {
             return REGDB_E_WRITEREGDB;
         }
     }
-    Hive hive = Load(file);
+    Hive hive;
+    if (!Read(file, hive)) {
+        Fails(file);
+        close(lockFd);
+        return REGDB_E_WRITEREGDB;
+    }
     bool write = change(hive);
     HRESULT hr = S_OK;
     if (write && !Save(file, hive)) hr = REGDB_E_WRITEREGDB;

@@ -1,12 +1,19 @@
 // The registry file, type-library registration and the registration tool.
+#include <fcntl.h>
+#include <grp.h>
 #include <gtest/gtest.h>
+#include <sys/stat.h>
 #include <sys/wait.h>
 #include <unistd.h>
 
+#include <cerrno>
 #include <climits>
 #include <cstdlib>
+#include <cstring>
+#include <filesystem>
 #include <fstream>
 #include <iterator>
+#include <optional>
 
 #include "platform/com/Com.h"
 #include "tests/com/ComTestSupport.h"
@@ -144,7 +151,60 @@ class RegSvrTool : public ::testing::Test {
     int Run(const std::vector<std::string>& args) {
         return ostra::com::test::RunRegSvr(args, reg_.dir());
     }
+
+    // Runs the tool as a user bound by permission bits: in a child process
+    // which, when this runs as root, first drops to user and group 65534.
+    // Its exit code; nothing, with the reason in why_, when no user here is
+    // bound by them or that user cannot reach the folders. The registry's
+    // folder is to be open to everyone.
+    std::optional<int> RunAsUser(const std::vector<std::string>& args) {
+        const std::string closed = reg_.dir() + "/.closed";
+        std::ofstream(closed).close();
+        std::filesystem::permissions(closed, std::filesystem::perms::none);
+        std::filesystem::remove(reg_.dir() + "/tool.log");
+        const pid_t pid = ::fork();
+        if (pid == 0) {
+            if (::geteuid() == 0 &&
+                (::setgroups(0, nullptr) != 0 || ::setgid(65534) != 0 || ::setuid(65534) != 0))
+                ::_exit(100);
+            if (::access(reg_.dir().c_str(), W_OK | X_OK) != 0) ::_exit(101);
+            if (::access((ostra::com::test::BinDir() + "/ostra-regsvr").c_str(), X_OK) != 0 ||
+                ::access(ostra::com::test::ProbePath().c_str(), R_OK) != 0)
+                ::_exit(102);
+            if (::open(closed.c_str(), O_RDONLY | O_CLOEXEC) >= 0) ::_exit(103);
+            ::_exit(Run(args) & 0xFF);
+        }
+        int status = 0;
+        const bool ended = pid > 0 && ::waitpid(pid, &status, 0) == pid && WIFEXITED(status);
+        std::filesystem::remove(closed);
+        const int code = ended ? WEXITSTATUS(status) : -1;
+        switch (code) {
+            case 100:
+                why_ = "running as root without the right to become uid 65534";
+                break;
+            case 101:
+                why_ = "the unprivileged user cannot reach " + reg_.dir() +
+                       " (a folder above it is closed); set TMPDIR to a folder open to all";
+                break;
+            case 102:
+                why_ = "the unprivileged user cannot run the programs in " +
+                       ostra::com::test::BinDir();
+                break;
+            case 103:
+                why_ = "this user is not bound by permission bits";
+                break;
+            default:
+                return code;
+        }
+        return std::nullopt;
+    }
+    std::string Said() {
+        std::ifstream log(reg_.dir() + "/tool.log");
+        return std::string((std::istreambuf_iterator<char>(log)), std::istreambuf_iterator<char>());
+    }
+
     TempRegistry reg_;
+    std::string why_;
 };
 
 TEST_F(RegSvrTool, RegistersAndUnregistersAServer) {
@@ -192,6 +252,48 @@ TEST_F(RegSvrTool, NamesTheRegistryFileItCannotWrite) {
     EXPECT_NE(said.find("The registry could not be written: " + file + ": Not a directory\n"),
               std::string::npos)
         << said;
+}
+
+// A registry file this user may not write (mode 0444), or may not read, is
+// left as it is, inode, mode and bytes, and the tool names it with the
+// system's reason. The user registers first, so the file is its own.
+TEST_F(RegSvrTool, LeavesARegistryFileItMayNotWriteOrReadAsItIs) {
+    namespace fs = std::filesystem;
+    fs::permissions(reg_.dir(), fs::perms::all);
+    const std::string probe = ostra::com::test::ProbePath(), file = reg_.file();
+    const auto registered = RunAsUser({"-s", probe});
+    if (!registered) GTEST_SKIP() << why_;
+    ASSERT_EQ(*registered, 0) << Said();
+    auto status = [&] {
+        struct stat st {};
+        ::stat(file.c_str(), &st);
+        return st;
+    };
+    auto bytes = [&] {
+        std::ifstream in(file, std::ios::binary);
+        return std::string((std::istreambuf_iterator<char>(in)), std::istreambuf_iterator<char>());
+    };
+    const std::string before = bytes();
+    const ino_t inode = status().st_ino;
+    const std::string refused =
+        "The registry could not be written: " + file + ": " + std::strerror(EACCES) + "\n";
+    for (const mode_t mode : {mode_t{0444}, mode_t{0200}}) {
+        for (const std::vector<std::string>& args :
+             {std::vector<std::string>{"-u", "-s", probe}, {"-s", probe}}) {
+            ASSERT_EQ(::chmod(file.c_str(), mode), 0);
+            EXPECT_EQ(RunAsUser(args), 5) << std::oct << mode << " " << args[0];
+            EXPECT_NE(Said().find(refused), std::string::npos) << Said();
+            EXPECT_EQ(status().st_ino, inode);
+            EXPECT_EQ(status().st_mode & 07777, mode);
+            ASSERT_EQ(::chmod(file.c_str(), 0600), 0);
+            EXPECT_EQ(bytes(), before) << std::oct << mode << " " << args[0];
+        }
+    }
+    // A file the user may write again is replaced with its mode kept.
+    ASSERT_EQ(::chmod(file.c_str(), 0640), 0);
+    EXPECT_EQ(RunAsUser({"-u", "-s", probe}), 0) << Said();
+    EXPECT_EQ(status().st_mode & 07777, 0640u);
+    EXPECT_NE(bytes(), before);
 }
 
 TEST_F(Registry, ProgIdLookUpRefusesWhatIsNotAClass) {
