@@ -1,10 +1,8 @@
 // OpenPort, ClosePort, readCard and the checks of writeCard on the real
 // encoder simulator, without the card database.
 #include <fcntl.h>
-#include <grp.h>
 #include <gtest/gtest.h>
 #include <sys/stat.h>
-#include <sys/wait.h>
 #include <unistd.h>
 
 #include <cerrno>
@@ -14,6 +12,7 @@
 #include "cardlib/CardLibError.h"
 #include "cardlib/MervCardOps.h"
 #include "tests/cardlib/SimulatorFixture.h"
+#include "tests/support/ChildProcess.h"
 
 namespace ostra::cardlib {
 namespace {
@@ -255,23 +254,14 @@ TEST_F(CardOps, WriteCardChecksComeFirstAndInOrder) {
 TEST_F(CardOps, AnUnreadableSettingsFileIsSaidOnceUntilItReadsAgain) {
     testsupport::TTempDir dir{"ostra-cardlib"};
     fs::permissions(dir.Path(), fs::perms::all);
-    const std::string file = dir / kSettingFileName, said = dir / "stderr.txt",
-                      closed = dir / ".closed";
+    const std::string file = dir / kSettingFileName, said = dir / "stderr.txt";
     testsupport::WriteFile(file, "[Setting]\r\nSQLServer=10.0.0.9;PORT=1\r\nSiteCode=ABCDE\r\n");
-    testsupport::WriteFile(closed, "");
-    fs::permissions(closed, fs::perms::none);
     if (::geteuid() == 0 && ::chown(file.c_str(), 65534, 65534) != 0)
         GTEST_SKIP() << "root here cannot give a file to uid 65534: " << std::strerror(errno);
 
-    const pid_t pid = ::fork();
-    if (pid == 0) {
+    const testsupport::TBoundUserRun run = testsupport::RunAsBoundUser(dir.Dir(), [&] {
         const int err = ::open(said.c_str(), O_WRONLY | O_CREAT | O_TRUNC | O_CLOEXEC, 0644);
-        if (err < 0 || ::dup2(err, 2) < 0) ::_exit(2);
-        if (::geteuid() == 0 &&
-            (::setgroups(0, nullptr) != 0 || ::setgid(65534) != 0 || ::setuid(65534) != 0))
-            ::_exit(3);
-        if (::access(dir.Path().c_str(), R_OK | X_OK) != 0) ::_exit(4);
-        if (::open(closed.c_str(), O_RDONLY | O_CLOEXEC) >= 0) ::_exit(5);
+        if (err < 0 || ::dup2(err, 2) < 0) return 2;
         IniCardSettings settings(dir.Path().string()), missing(dir / "none");
         // The settings an issue takes (its end date stops it before the database).
         auto issue = [&](CardSettingsSource& source) {
@@ -286,22 +276,10 @@ TEST_F(CardOps, AnUnreadableSettingsFileIsSaidOnceUntilItReadsAgain) {
         ok = issue(missing) == defaults && issue(missing) == defaults && ok;
         ok = ::chmod(file.c_str(), 0644) == 0 && issue(settings) == "10.0.0.9;PORT=1 ABCDE" && ok;
         ok = ::chmod(file.c_str(), 0) == 0 && issue(settings) == defaults && ok;
-        ::_exit(ok ? 0 : 1);
-    }
-    int status = 0;
-    const bool ended = pid > 0 && ::waitpid(pid, &status, 0) == pid && WIFEXITED(status);
-    switch (ended ? WEXITSTATUS(status) : -1) {
-        case 3:
-            GTEST_SKIP() << "running as root without the right to become uid 65534";
-        case 4:
-            GTEST_SKIP() << "the unprivileged user cannot reach " << dir.Dir()
-                         << " (a folder above it is closed); set TMPDIR to a folder open to all";
-        case 5:
-            GTEST_SKIP() << "this user is not bound by permission bits";
-        default:
-            EXPECT_TRUE(ended && WEXITSTATUS(status) == 0)
-                << "the issues did not all take the settings expected";
-    }
+        return ok ? 0 : 1;
+    });
+    if (!run.Code) GTEST_SKIP() << run.Why;
+    EXPECT_EQ(*run.Code, 0) << "the issues did not all take the settings expected";
     const std::string line = "Pendrix: cannot read " + file + " (" + std::strerror(EACCES) +
                              "); the defaults are in force (SQLServer 127.0.0.1, SiteCode 00000)\n";
     EXPECT_EQ(testsupport::ReadFile(said), line + line);

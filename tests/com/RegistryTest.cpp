@@ -1,6 +1,5 @@
 // The registry file, type-library registration and the registration tool.
 #include <fcntl.h>
-#include <grp.h>
 #include <gtest/gtest.h>
 #include <sys/stat.h>
 #include <sys/wait.h>
@@ -152,51 +151,17 @@ class RegSvrTool : public ::testing::Test {
         return ostra::com::test::RunRegSvr(args, reg_.dir());
     }
 
-    // Runs the tool as a user bound by permission bits: in a child process
-    // which, when this runs as root, first drops to user and group 65534.
-    // Its exit code; nothing, with the reason in why_, when no user here is
-    // bound by them or that user cannot reach the folders. The registry's
-    // folder is to be open to everyone.
+    // Runs the tool as a user bound by permission bits (the support's
+    // RunAsBoundUser). Its exit code; nothing, with the reason in why_, when
+    // no user here is bound by them or that user cannot reach the folders.
+    // The registry's folder is to be open to everyone.
     std::optional<int> RunAsUser(const std::vector<std::string>& args) {
-        const std::string closed = reg_.dir() + "/.closed";
-        std::ofstream(closed).close();
-        std::filesystem::permissions(closed, std::filesystem::perms::none);
         std::filesystem::remove(reg_.dir() + "/tool.log");
-        const pid_t pid = ::fork();
-        if (pid == 0) {
-            if (::geteuid() == 0 &&
-                (::setgroups(0, nullptr) != 0 || ::setgid(65534) != 0 || ::setuid(65534) != 0))
-                ::_exit(100);
-            if (::access(reg_.dir().c_str(), W_OK | X_OK) != 0) ::_exit(101);
-            if (::access((ostra::com::test::BinDir() + "/ostra-regsvr").c_str(), X_OK) != 0 ||
-                ::access(ostra::com::test::ProbePath().c_str(), R_OK) != 0)
-                ::_exit(102);
-            if (::open(closed.c_str(), O_RDONLY | O_CLOEXEC) >= 0) ::_exit(103);
-            ::_exit(Run(args) & 0xFF);
-        }
-        int status = 0;
-        const bool ended = pid > 0 && ::waitpid(pid, &status, 0) == pid && WIFEXITED(status);
-        std::filesystem::remove(closed);
-        const int code = ended ? WEXITSTATUS(status) : -1;
-        switch (code) {
-            case 100:
-                why_ = "running as root without the right to become uid 65534";
-                break;
-            case 101:
-                why_ = "the unprivileged user cannot reach " + reg_.dir() +
-                       " (a folder above it is closed); set TMPDIR to a folder open to all";
-                break;
-            case 102:
-                why_ = "the unprivileged user cannot run the programs in " +
-                       ostra::com::test::BinDir();
-                break;
-            case 103:
-                why_ = "this user is not bound by permission bits";
-                break;
-            default:
-                return code;
-        }
-        return std::nullopt;
+        const ostra::testsupport::TBoundUserRun run = ostra::testsupport::RunAsBoundUser(
+            reg_.dir(), [&] { return Run(args); },
+            {ostra::com::test::BinDir() + "/ostra-regsvr", ostra::com::test::ProbePath()});
+        why_ = run.Why;
+        return run.Code;
     }
     std::string Said() {
         std::ifstream log(reg_.dir() + "/tool.log");

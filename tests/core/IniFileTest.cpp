@@ -1,8 +1,6 @@
 #include <fcntl.h>
-#include <grp.h>
 #include <gtest/gtest.h>
 #include <sys/stat.h>
-#include <sys/wait.h>
 #include <unistd.h>
 
 #include <algorithm>
@@ -16,6 +14,7 @@
 #include "platform/ini/IniFile.h"
 #include "service/core/SysOptionUnit.h"
 #include "tests/core/CoreTestSupport.h"
+#include "tests/support/ChildProcess.h"
 
 namespace ostra {
 namespace {
@@ -160,50 +159,19 @@ class IniFileWrite : public ::testing::Test {
     // error naming Path) or "other error". Nothing, with the reason in Why,
     // when no user here is bound by permission bits.
     std::optional<std::string> WriteAsUser(const std::string& Path) {
-        const std::string closed = Dir / ".closed", open = Dir / ".open";
-        WriteFile(closed, "");
-        fs::permissions(closed, fs::perms::none);
-        const pid_t pid = ::fork();
-        if (pid == 0) {
-            if (::geteuid() == 0 &&
-                (::setgroups(0, nullptr) != 0 || ::setgid(65534) != 0 || ::setuid(65534) != 0))
-                ::_exit(3);
-            const int made = ::open(open.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_CLOEXEC, 0600);
-            if (made < 0) ::_exit(4);
-            ::close(made);
-            ::unlink(open.c_str());
-            if (::open(closed.c_str(), O_RDONLY | O_CLOEXEC) >= 0) ::_exit(5);
+        const testsupport::TBoundUserRun run = testsupport::RunAsBoundUser(Dir.Dir(), [&] {
             try {
                 IniFile(Path).WriteString("S", "K", "v");
-                ::_exit(0);
+                return 0;
             } catch (const EIniWriteError& e) {
-                ::_exit(e.what() == "Unable to write to " + Path ? 1 : 2);
+                return e.what() == "Unable to write to " + Path ? 1 : 2;
             } catch (...) {
-                ::_exit(2);
+                return 2;
             }
-        }
-        int status = 0;
-        const bool ended = pid > 0 && ::waitpid(pid, &status, 0) == pid && WIFEXITED(status);
-        fs::remove(closed);
-        switch (ended ? WEXITSTATUS(status) : -1) {
-            case 0:
-                return "written";
-            case 1:
-                return "refused";
-            case 3:
-                Why = "running as root without the right to become uid 65534";
-                break;
-            case 4:
-                Why = "the unprivileged user cannot make files in " + Dir.Dir() +
-                      " (a folder above it is closed); set TMPDIR to a folder open to all";
-                break;
-            case 5:
-                Why = "this user is not bound by permission bits";
-                break;
-            default:
-                return "other error";
-        }
-        return std::nullopt;
+        });
+        Why = run.Why;
+        if (!run.Code) return std::nullopt;
+        return *run.Code == 0 ? "written" : *run.Code == 1 ? "refused" : "other error";
     }
 
     const std::string Before = "[SysOption]\r\nDoorlockPortNo=9000\r\nPolicePortNo=7000\r\n";

@@ -1,13 +1,16 @@
 #include "tests/support/ChildProcess.h"
 
 #include <fcntl.h>
+#include <grp.h>
 #include <signal.h>
 #include <sys/prctl.h>
+#include <sys/stat.h>
 #include <sys/wait.h>
 #include <unistd.h>
 
 #include <algorithm>
 #include <cstdio>
+#include <filesystem>
 #include <stdexcept>
 
 #include "tests/support/FrontDesk.h"
@@ -172,6 +175,52 @@ bool WaitUntilListening(uint16_t Port, TChildProcess& Child) {
                return Fd >= 0;
            }) &&
            Child.Running();
+}
+
+TBoundUserRun RunAsBoundUser(const std::string& Folder, const std::function<int()>& Body,
+                             const std::vector<std::string>& Reach) {
+    enum : int { kNoDrop = 100, kNoFolder, kNoReach, kNotBound };
+    // A file nobody may read: the child proves that the bits bind it.
+    const std::string closed = Folder + "/.closed-to-all";
+    const int made = ::open(closed.c_str(), O_WRONLY | O_CREAT | O_TRUNC | O_CLOEXEC, 0);
+    if (made >= 0) ::close(made);
+    ::chmod(closed.c_str(), 0);
+    const pid_t pid = ::fork();
+    if (pid == 0) {
+        if (::geteuid() == 0 &&
+            (::setgroups(0, nullptr) != 0 || ::setgid(65534) != 0 || ::setuid(65534) != 0))
+            ::_exit(kNoDrop);
+        if (::access(Folder.c_str(), W_OK | X_OK) != 0) ::_exit(kNoFolder);
+        for (const std::string& path : Reach)
+            if (::access(path.c_str(), R_OK) != 0) ::_exit(kNoReach);
+        if (::open(closed.c_str(), O_RDONLY | O_CLOEXEC) >= 0) ::_exit(kNotBound);
+        ::_exit(std::clamp(Body(), 0, 99));
+    }
+    int status = 0;
+    const bool ended = pid > 0 && ::waitpid(pid, &status, 0) == pid && WIFEXITED(status);
+    std::error_code ignored;
+    std::filesystem::remove(closed, ignored);
+    TBoundUserRun run;
+    switch (ended ? WEXITSTATUS(status) : -1) {
+        case kNoDrop:
+            run.Why = "running as root without the right to become uid 65534";
+            break;
+        case kNoFolder:
+            run.Why = "the unprivileged user cannot make files in " + Folder +
+                      " (a folder above it is closed); set TMPDIR to a folder open to all";
+            break;
+        case kNoReach:
+            run.Why =
+                "the unprivileged user cannot read what the test runs (a folder of the build "
+                "is closed to it)";
+            break;
+        case kNotBound:
+            run.Why = "this user is not bound by permission bits";
+            break;
+        default:
+            run.Code = ended ? WEXITSTATUS(status) : -1;
+    }
+    return run;
 }
 
 }  // namespace ostra::testsupport

@@ -13,6 +13,8 @@
 
 #include <chrono>
 #include <cstdint>
+#include <functional>
+#include <optional>
 #include <string>
 #include <thread>
 #include <vector>
@@ -63,6 +65,19 @@ int RunProgram(const std::vector<std::string>& Args);
 std::string Shell(const std::string& Command, int* Status = nullptr);
 // Text quoted for the shell.
 std::string Quoted(const std::string& Text);
+
+// Runs Body in a child process as a user whom permission bits bind, for
+// tests of files that a user may not read or write: when this process is
+// root, the child first drops to user and group 65534. Folder is the test's
+// own, open to that user; Reach lists further files the child must read.
+// Body's result (0 to 99) is the child's exit code, and comes back in Code;
+// when no such user is to be had here, Code is empty and Why says why.
+struct TBoundUserRun {
+    std::optional<int> Code;
+    std::string Why;
+};
+TBoundUserRun RunAsBoundUser(const std::string& Folder, const std::function<int()>& Body,
+                             const std::vector<std::string>& Reach = {});
 
 // Polls until Done() holds, for at most Seconds (a generous safety limit: a
 // service that never gets there fails; it is not a timing condition).
