@@ -71,8 +71,10 @@ class ChildProgram {
     // of a signal or did not end within the safety limit (it is killed then).
     int StopWith(int Number) {
         Signal(Number);
-        return Child_ ? Child_->Finish(std::chrono::seconds(120)) : -1;
+        return Wait();
     }
+    // Waits for the end (after a signal sent before): as StopWith.
+    int Wait() { return Child_ ? Child_->Finish(std::chrono::seconds(120)) : -1; }
 
     // What the current (or last) start printed so far.
     std::string Output() const { return ReadFile(OutputFile()); }
