@@ -176,14 +176,13 @@ std::vector<int64_t> Journal(const fs::path& File) {
 TEST_F(StopSignalRoad, TheServiceAnswersEveryCardItBookedAndEndsWithZero) {
     const fs::path Folder = Road->Root() / "service";
     ChildProgram Service(Folder, "OstraDoorLock");
-    const uint16_t Port = FreePort();
     std::ofstream(Folder / "Option.ini", std::ios::binary)
         << "[DoorlockOption]\r\nPortName=COM2\r\nSaveDoorlockRecord=1\r\n"
-        << "[SysOption]\r\nDoorlockPortNo=" << Port << "\r\nWriteLog=1\r\n";
+        << "[SysOption]\r\nDoorlockPortNo=0\r\nWriteLog=1\r\n";
     MakeClientMdb(Folder / "Client.mdb");
     Service.Start();
-    ASSERT_TRUE(Service.WaitForOutput("OstraDoorLock: listening on port " + std::to_string(Port)))
-        << Service.Errors();
+    const uint16_t Port = Service.WaitForListeningPort();
+    ASSERT_NE(Port, 0) << Service.Errors();
 
     int ExitCode = -1;
     const Issued Result = IssueUntilStopped(Service, Port, ExitCode);
@@ -204,12 +203,12 @@ TEST_F(StopSignalRoad, ThePluginHostAnswersEveryCardItBookedAndEndsWithZero) {
     Host.Unset("LC_ALL");
     Host.Set("LC_TIME=sv_SE.UTF-8");
     Host.Set("LOCPATH=" + TestLocaleDir());
-    const uint16_t Port = FreePort();
     std::ofstream(Folder / "Option.ini", std::ios::binary)
-        << "[SysOptions]\r\nPortNo=" << Port
-        << "\r\n[DoorlockOption]\r\nPortName=COM2\r\n[SysOption]\r\nWriteLog=1\r\n";
+        << "[SysOptions]\r\nPortNo=0\r\n[DoorlockOption]\r\nPortName=COM2\r\n[SysOption]\r\n"
+           "WriteLog=1\r\n";
     Host.Start();
-    ASSERT_TRUE(Host.WaitUntilListening(Port)) << Host.Errors();
+    const uint16_t Port = Host.WaitForListeningPort();
+    ASSERT_NE(Port, 0) << Host.Errors();
 
     int ExitCode = -1;
     const Issued Result = IssueUntilStopped(Host, Port, ExitCode);
@@ -240,12 +239,11 @@ class RequestInHand : public ::testing::Test {
         ASSERT_GE(CardLock, 0);
         ASSERT_EQ(::flock(CardLock, LOCK_EX), 0);
         std::ofstream(Folder / "Option.ini", std::ios::binary)
-            << "[DoorlockOption]\r\nPortName=COM2\r\n[SysOption]\r\nDoorlockPortNo=" << Port
-            << "\r\nWriteLog=1\r\n";
+            << "[DoorlockOption]\r\nPortName=COM2\r\n[SysOption]\r\nDoorlockPortNo=0\r\n"
+               "WriteLog=1\r\n";
         Service.Start();
-        ASSERT_TRUE(
-            Service.WaitForOutput("OstraDoorLock: listening on port " + std::to_string(Port)))
-            << Service.Errors();
+        Port = Service.WaitForListeningPort();
+        ASSERT_NE(Port, 0) << Service.Errors();
         Fd = Connect(Port);
         ASSERT_GE(Fd, 0);
         SetReceiveLimit(Fd, 120);
@@ -263,18 +261,13 @@ class RequestInHand : public ::testing::Test {
     // Waits until the listener is off: the shutdown runs and waits for the
     // request.
     bool ListenerOff() {
-        return Eventually([&] {
-            const int Probe = Connect(Port);
-            if (Probe < 0) return true;
-            ::close(Probe);
-            return false;
-        });
+        return Eventually([&] { return Service.NotListening(); });
     }
 
     TPrivateCardRoad Road{"ostra-lifecycle"};
     const fs::path Folder = Road.Root() / "service";
     ChildProgram Service{Folder, "OstraDoorLock"};
-    const uint16_t Port = FreePort();
+    uint16_t Port = 0;
     int Fd = -1;
     int CardLock = -1;
 };
