@@ -2,6 +2,7 @@
 // "OstraTest.Probe", apartment-threaded, late-bound through a static
 // description, with a per-apartment counter.
 #include <atomic>
+#include <chrono>
 #include <stdexcept>
 #include <thread>
 
@@ -125,7 +126,10 @@ class Probe final : public RefCounted<IDispatch> {
                 throw std::runtime_error("probe failed");
             case kEnter: {
                 if (++g_inside != 1) ++g_overlaps;
-                for (int i = 0; i < 200; ++i) std::this_thread::yield();
+                // Stays inside long enough for a call that is not kept out to
+                // come in. A sleep, not a spin: on a busy machine every yield
+                // would hand the processor away and the calls would crawl.
+                std::this_thread::sleep_for(std::chrono::milliseconds(1));
                 --g_inside;
                 *ret = Variant::I4(g_overlaps.load());
                 return S_OK;

@@ -33,14 +33,18 @@ TEST(ListenerStop, ARequestBeingHandledIsAnsweredWhileWaitingConnectionsEnd) {
         c.WriteReply("done " + request);
     });
     listener.Start();
-    TFrontDeskClient idle(listener.BoundPort()), busy(listener.BoundPort());
-    ASSERT_TRUE(idle.Connected());
+    TFrontDeskClient busy(listener.BoundPort());
     ASSERT_TRUE(busy.Connected());
     busy.Send(std::string("one\0two\0", 8));  // two requests back to back
     {
         std::unique_lock<std::mutex> l(mu);
         cv.wait(l, [&] { return handled == 1; });
     }
+    // Taken in after the busy one: the stop ends the waiting of the
+    // connections in the order they came, so once the idle one has seen its
+    // end, the busy one's reading is ended too, and only then is it let go.
+    TFrontDeskClient idle(listener.BoundPort());
+    ASSERT_TRUE(idle.Connected());
     while (listener.ConnectionCount() != 2) std::this_thread::yield();
 
     std::thread stopper([&] { listener.Stop(std::chrono::minutes(1)); });

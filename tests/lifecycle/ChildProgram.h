@@ -71,8 +71,10 @@ class ChildProgram {
     // of a signal or did not end within the safety limit (it is killed then).
     int StopWith(int Number) {
         Signal(Number);
-        return Child_ ? Child_->Finish(std::chrono::seconds(120)) : -1;
+        return Wait();
     }
+    // Waits for the end (after a signal sent before): as StopWith.
+    int Wait() { return Child_ ? Child_->Finish(std::chrono::seconds(120)) : -1; }
 
     // What the current (or last) start printed so far.
     std::string Output() const { return ReadFile(OutputFile()); }
@@ -93,6 +95,21 @@ class ChildProgram {
     bool WaitUntilListening(uint16_t Port) {
         return Child_ && testsupport::WaitUntilListening(Port, *Child_);
     }
+    // For a program started with port 0 (the listener takes a port the
+    // system hands it): waits until it listens and returns its listener's
+    // port, 0 when it ended first or never listened.
+    uint16_t WaitForListeningPort() {
+        uint16_t Port = 0;
+        Eventually([&] {
+            if (!Running()) return true;
+            const std::vector<uint16_t> Ports = ListeningPorts(Pid());
+            if (Ports.size() == 1) Port = Ports[0];
+            return Port != 0;
+        });
+        return Running() ? Port : 0;
+    }
+    // True when the program has no listening socket (any more).
+    bool NotListening() { return ListeningPorts(Pid()).empty(); }
 
     const fs::path Folder;
 

@@ -4,6 +4,7 @@
 // and every card booked in the card database was answered "200" (in the
 // service it also has its "Client.mdb" row). For the service and for the
 // plug-in in its host.
+#include <fcntl.h>
 #include <gtest/gtest.h>
 #include <sqlite3.h>
 #include <sys/file.h>
@@ -175,14 +176,13 @@ std::vector<int64_t> Journal(const fs::path& File) {
 TEST_F(StopSignalRoad, TheServiceAnswersEveryCardItBookedAndEndsWithZero) {
     const fs::path Folder = Road->Root() / "service";
     ChildProgram Service(Folder, "OstraDoorLock");
-    const uint16_t Port = FreePort();
     std::ofstream(Folder / "Option.ini", std::ios::binary)
         << "[DoorlockOption]\r\nPortName=COM2\r\nSaveDoorlockRecord=1\r\n"
-        << "[SysOption]\r\nDoorlockPortNo=" << Port << "\r\nWriteLog=1\r\n";
+        << "[SysOption]\r\nDoorlockPortNo=0\r\nWriteLog=1\r\n";
     MakeClientMdb(Folder / "Client.mdb");
     Service.Start();
-    ASSERT_TRUE(Service.WaitForOutput("OstraDoorLock: listening on port " + std::to_string(Port)))
-        << Service.Errors();
+    const uint16_t Port = Service.WaitForListeningPort();
+    ASSERT_NE(Port, 0) << Service.Errors();
 
     int ExitCode = -1;
     const Issued Result = IssueUntilStopped(Service, Port, ExitCode);
@@ -203,12 +203,12 @@ TEST_F(StopSignalRoad, ThePluginHostAnswersEveryCardItBookedAndEndsWithZero) {
     Host.Unset("LC_ALL");
     Host.Set("LC_TIME=sv_SE.UTF-8");
     Host.Set("LOCPATH=" + TestLocaleDir());
-    const uint16_t Port = FreePort();
     std::ofstream(Folder / "Option.ini", std::ios::binary)
-        << "[SysOptions]\r\nPortNo=" << Port
-        << "\r\n[DoorlockOption]\r\nPortName=COM2\r\n[SysOption]\r\nWriteLog=1\r\n";
+        << "[SysOptions]\r\nPortNo=0\r\n[DoorlockOption]\r\nPortName=COM2\r\n[SysOption]\r\n"
+           "WriteLog=1\r\n";
     Host.Start();
-    ASSERT_TRUE(Host.WaitUntilListening(Port)) << Host.Errors();
+    const uint16_t Port = Host.WaitForListeningPort();
+    ASSERT_NE(Port, 0) << Host.Errors();
 
     int ExitCode = -1;
     const Issued Result = IssueUntilStopped(Host, Port, ExitCode);
@@ -218,26 +218,32 @@ TEST_F(StopSignalRoad, ThePluginHostAnswersEveryCardItBookedAndEndsWithZero) {
     EXPECT_EQ(Booked(), Sorted(Result.Answered)) << "booked and answered differ";
 }
 
-// The service on a slow encoder (every step takes DelayMs) with one ReadCard
-// being handled: sent, and taken in by the service (its log says so).
+// The service with one ReadCard being handled: sent, taken in by the service
+// (its log says so), and kept from getting past the encoder until
+// ReleaseEncoder. The encoder reads a card under a shared lock of its file;
+// the test holds that lock exclusively meanwhile, as a write in progress
+// would.
 class RequestInHand : public ::testing::Test {
   protected:
     void TearDown() override {
+        ReleaseEncoder();
         if (Fd >= 0) ::close(Fd);
         lycomm::Detach(kEncoderPort);
     }
 
-    void Start(int DelayMs) {
+    void Start() {
         ASSERT_EQ(Road.Register(), 0);
         ASSERT_EQ(lycomm::Attach(kEncoderPort, std::nullopt), "");
-        Service.Set("LYCOMM_DELAY_MS=" + std::to_string(DelayMs));
+        ASSERT_EQ(lycomm::LayBlankCard(kEncoderPort, lycomm::kFactoryPassword), "");
+        CardLock = ::open(lycomm::CardPath(kEncoderPort).c_str(), O_RDONLY | O_CLOEXEC);
+        ASSERT_GE(CardLock, 0);
+        ASSERT_EQ(::flock(CardLock, LOCK_EX), 0);
         std::ofstream(Folder / "Option.ini", std::ios::binary)
-            << "[DoorlockOption]\r\nPortName=COM2\r\n[SysOption]\r\nDoorlockPortNo=" << Port
-            << "\r\nWriteLog=1\r\n";
+            << "[DoorlockOption]\r\nPortName=COM2\r\n[SysOption]\r\nDoorlockPortNo=0\r\n"
+               "WriteLog=1\r\n";
         Service.Start();
-        ASSERT_TRUE(
-            Service.WaitForOutput("OstraDoorLock: listening on port " + std::to_string(Port)))
-            << Service.Errors();
+        Port = Service.WaitForListeningPort();
+        ASSERT_NE(Port, 0) << Service.Errors();
         Fd = Connect(Port);
         ASSERT_GE(Fd, 0);
         SetReceiveLimit(Fd, 120);
@@ -247,27 +253,33 @@ class RequestInHand : public ::testing::Test {
         }));
     }
 
+    void ReleaseEncoder() {
+        if (CardLock >= 0) ::close(CardLock);
+        CardLock = -1;
+    }
+
+    // Waits until the listener is off: the shutdown runs and waits for the
+    // request.
+    bool ListenerOff() {
+        return Eventually([&] { return Service.NotListening(); });
+    }
+
     TPrivateCardRoad Road{"ostra-lifecycle"};
     const fs::path Folder = Road.Root() / "service";
     ChildProgram Service{Folder, "OstraDoorLock"};
-    const uint16_t Port = FreePort();
+    uint16_t Port = 0;
     int Fd = -1;
+    int CardLock = -1;
 };
 
 // A second stop signal while the shutdown waits for a request that is being
 // handled ends the process at once (128 + the signal's number), where the
 // first one alone would let the request finish.
 TEST_F(RequestInHand, ASecondStopSignalEndsTheProcessAtOnce) {
-    Start(60000);  // every encoder step takes a minute
+    Start();
     if (HasFatalFailure()) return;
     Service.Signal(SIGTERM);
-    // The listener is off: the shutdown runs and waits for the request.
-    ASSERT_TRUE(Eventually([&] {
-        const int Probe = Connect(Port);
-        if (Probe < 0) return true;
-        ::close(Probe);
-        return false;
-    }));
+    ASSERT_TRUE(ListenerOff());
     EXPECT_EQ(Service.StopWith(SIGTERM), 128 + SIGTERM);
     EXPECT_TRUE(ClosedWithoutReply(Fd));
 }
@@ -276,9 +288,13 @@ TEST_F(RequestInHand, ASecondStopSignalEndsTheProcessAtOnce) {
 // program, is a stop signal too: the request being handled is answered and
 // the program ends in order with exit code 0.
 TEST_F(RequestInHand, HangUpEndsTheServiceInOrder) {
-    Start(500);  // the request is still on the encoder at the signal
+    Start();
     if (HasFatalFailure()) return;
-    EXPECT_EQ(Service.StopWith(SIGHUP), 0) << Service.Errors();
+    Service.Signal(SIGHUP);
+    // The request gets past the encoder only once the shutdown waits for it.
+    ASSERT_TRUE(ListenerOff());
+    ReleaseEncoder();
+    EXPECT_EQ(Service.Wait(), 0) << Service.Errors();
     std::string Pending;
     const std::optional<std::string> Reply = ReadReply(Fd, Pending);
     ASSERT_TRUE(Reply) << "the request being handled was not answered";

@@ -252,6 +252,10 @@ class THostProcess {
     // Sends "ping" and waits for the answer: every command before it is done.
     bool Sync() { return Send("ping"), WaitFor("pong") == "pong"; }
 
+    // The TCP ports the host listens on now: the library's listener while it
+    // is on, nothing otherwise.
+    std::vector<uint16_t> ListeningPorts() { return testsupport::ListeningPorts(Child.Pid()); }
+
     // Closes the input and waits for the exit; the exit code (-1 when the
     // host had to be killed or died of a signal).
     int Finish() { return Child.Finish(Patience); }

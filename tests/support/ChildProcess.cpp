@@ -11,6 +11,9 @@
 #include <algorithm>
 #include <cstdio>
 #include <filesystem>
+#include <fstream>
+#include <set>
+#include <sstream>
 #include <stdexcept>
 
 #include "tests/support/FrontDesk.h"
@@ -221,6 +224,51 @@ TBoundUserRun RunAsBoundUser(const std::string& Folder, const std::function<int(
             run.Code = ended ? WEXITSTATUS(status) : -1;
     }
     return run;
+}
+
+namespace {
+
+// The inodes of the sockets among the descriptors in Folder (/proc/<pid>/fd):
+// each such descriptor reads "socket:[<inode>]".
+std::set<std::string> SocketInodes(const std::string& Folder) {
+    namespace fs = std::filesystem;
+    std::set<std::string> Inodes;
+    std::error_code Ec;
+    for (auto It = fs::directory_iterator(Folder, Ec); !Ec && It != fs::directory_iterator();
+         It.increment(Ec)) {
+        std::error_code LinkEc;
+        const std::string Target = fs::read_symlink(It->path(), LinkEc).string();
+        if (!LinkEc && Target.rfind("socket:[", 0) == 0)
+            Inodes.insert(Target.substr(8, Target.size() - 9));
+    }
+    return Inodes;
+}
+
+}  // namespace
+
+std::vector<uint16_t> ListeningPorts(pid_t Pid) {
+    const std::string Proc = "/proc/" + std::to_string(Pid);
+    // Until its exec a child holds copies of this process's descriptors,
+    // listeners of the test among them: those are not the child's own.
+    std::set<std::string> Inodes = SocketInodes(Proc + "/fd");
+    for (const std::string& Shared : SocketInodes("/proc/self/fd")) Inodes.erase(Shared);
+    // "sl local rem st tx:rx tr:when retrnsmt uid timeout inode ...", the
+    // addresses in hex; state 0A is LISTEN.
+    std::vector<uint16_t> Ports;
+    std::ifstream Table(Proc + "/net/tcp");
+    std::string Line;
+    std::getline(Table, Line);
+    while (std::getline(Table, Line)) {
+        std::istringstream Fields(Line);
+        std::string Slot, Local, Remote, State, Queues, Timer, Retransmits, Uid, Timeout, Inode;
+        Fields >> Slot >> Local >> Remote >> State >> Queues >> Timer >> Retransmits >> Uid >>
+            Timeout >> Inode;
+        const std::size_t Colon = Local.find(':');
+        if (State == "0A" && Colon != std::string::npos && Inodes.count(Inode))
+            Ports.push_back(
+                static_cast<uint16_t>(std::stoul(Local.substr(Colon + 1), nullptr, 16)));
+    }
+    return Ports;
 }
 
 }  // namespace ostra::testsupport

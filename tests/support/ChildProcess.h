@@ -95,4 +95,9 @@ bool Eventually(Pred Done, int Seconds = 60) {
 // first or nothing came within the safety limit.
 bool WaitUntilListening(uint16_t Port, TChildProcess& Child);
 
+// The TCP ports on which the process Pid has a listening socket of its own
+// now, as /proc tells (its descriptors matched with the system's socket
+// table); sockets it shares with this process are left out.
+std::vector<uint16_t> ListeningPorts(pid_t Pid);
+
 }  // namespace ostra::testsupport

@@ -7,7 +7,7 @@
 namespace ostra::testsupport {
 
 TServiceProgram::TServiceProgram(const fs::path& Dir, const std::string& DoorlockOption)
-    : Folder(Dir), Port(FreePort()) {
+    : Folder(Dir) {
     fs::remove_all(Folder);
     fs::create_directories(Folder);
     const fs::path Program = Folder / "OstraDoorLock";
@@ -16,13 +16,26 @@ TServiceProgram::TServiceProgram(const fs::path& Dir, const std::string& Doorloc
     if (Ec) fs::copy_file(fs::path(BinDir()) / "OstraDoorLock", Program);
     std::ofstream(Folder / "Option.ini", std::ios::binary)
         << "[DoorlockOption]\r\n"
-        << DoorlockOption << "[SysOption]\r\nDoorlockPortNo=" << Port << "\r\nWriteLog=1\r\n";
+        << DoorlockOption << "[SysOption]\r\nDoorlockPortNo=0\r\nWriteLog=1\r\n";
     TChildOptions Child;
     Child.Set = {"QT_QPA_PLATFORM=offscreen",
                  "ASAN_OPTIONS=detect_leaks=0:quarantine_size_mb=8:"
                  "allocator_release_to_os_interval_ms=0"};
     Child.FdLimit = kServiceFdLimit;
     Child_ = std::make_unique<TChildProcess>(Program.string(), Child);
+}
+
+// A port picked beforehand and bound only once the program has started
+// could meanwhile go to another process; the port the system handed the
+// listener is read from the program's listening sockets instead.
+bool TServiceProgram::WaitUntilListening() {
+    Eventually([&] {
+        if (!Child_->Running()) return true;
+        const std::vector<uint16_t> Ports = ListeningPorts(Child_->Pid());
+        if (Ports.size() == 1) Port = Ports[0];
+        return Port != 0;
+    });
+    return Port != 0 && Child_->Running();
 }
 
 std::optional<fs::path> TServiceProgram::LogPath() const {

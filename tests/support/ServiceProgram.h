@@ -33,13 +33,15 @@ class TServiceProgram {
     // Makes Folder afresh with the program (a link, else a copy: it finds
     // its files beside itself) and "Option.ini": the [DoorlockOption]
     // section with the lines of DoorlockOption, the [SysOption] section with
-    // a free port and the log on; then starts it.
+    // port 0 (the listener takes a port the system hands it) and the log on;
+    // then starts it.
     TServiceProgram(const std::filesystem::path& Folder, const std::string& DoorlockOption);
     TServiceProgram(const TServiceProgram&) = delete;
     TServiceProgram& operator=(const TServiceProgram&) = delete;
 
-    // Waits until the listener answers (false when the program ended first).
-    bool WaitUntilListening() { return testsupport::WaitUntilListening(Port, *Child_); }
+    // Waits until the program listens and sets Port to its listener's port
+    // (false when the program ended first or never listened).
+    bool WaitUntilListening();
     bool Running() { return Child_->Running(); }
     void Kill() { Child_->Kill(); }
     pid_t Pid() const { return Child_->Pid(); }
@@ -65,7 +67,7 @@ class TServiceProgram {
     long RssKib() const;
 
     const std::filesystem::path Folder;
-    const uint16_t Port;
+    uint16_t Port = 0;  // known once WaitUntilListening has succeeded
 
   private:
     // The entries of /proc/<pid><Sub> for which Counts holds (all without it).
