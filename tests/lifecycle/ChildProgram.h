@@ -99,14 +99,7 @@ class ChildProgram {
     // system hands it): waits until it listens and returns its listener's
     // port, 0 when it ended first or never listened.
     uint16_t WaitForListeningPort() {
-        uint16_t Port = 0;
-        Eventually([&] {
-            if (!Running()) return true;
-            const std::vector<uint16_t> Ports = ListeningPorts(Pid());
-            if (Ports.size() == 1) Port = Ports[0];
-            return Port != 0;
-        });
-        return Running() ? Port : 0;
+        return Child_ ? testsupport::WaitForListeningPort(*Child_) : 0;
     }
     // True when the program has no listening socket (any more).
     bool NotListening() { return ListeningPorts(Pid()).empty(); }

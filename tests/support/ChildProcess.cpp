@@ -271,4 +271,15 @@ std::vector<uint16_t> ListeningPorts(pid_t Pid) {
     return Ports;
 }
 
+uint16_t WaitForListeningPort(TChildProcess& Child) {
+    uint16_t Port = 0;
+    Eventually([&] {
+        if (!Child.Running()) return true;
+        const std::vector<uint16_t> Ports = ListeningPorts(Child.Pid());
+        if (Ports.size() == 1) Port = Ports[0];
+        return Port != 0;
+    });
+    return Child.Running() ? Port : 0;
+}
+
 }  // namespace ostra::testsupport

@@ -100,4 +100,10 @@ bool WaitUntilListening(uint16_t Port, TChildProcess& Child);
 // table); sockets it shares with this process are left out.
 std::vector<uint16_t> ListeningPorts(pid_t Pid);
 
+// For a program started with port 0 (its listener takes a port the system
+// hands it; one picked beforehand could go to another process before the
+// program binds it): waits until Child listens and returns that port, 0
+// when Child ended first or never listened within the safety limit.
+uint16_t WaitForListeningPort(TChildProcess& Child);
+
 }  // namespace ostra::testsupport

@@ -25,19 +25,6 @@ TServiceProgram::TServiceProgram(const fs::path& Dir, const std::string& Doorloc
     Child_ = std::make_unique<TChildProcess>(Program.string(), Child);
 }
 
-// A port picked beforehand and bound only once the program has started
-// could meanwhile go to another process; the port the system handed the
-// listener is read from the program's listening sockets instead.
-bool TServiceProgram::WaitUntilListening() {
-    Eventually([&] {
-        if (!Child_->Running()) return true;
-        const std::vector<uint16_t> Ports = ListeningPorts(Child_->Pid());
-        if (Ports.size() == 1) Port = Ports[0];
-        return Port != 0;
-    });
-    return Port != 0 && Child_->Running();
-}
-
 std::optional<fs::path> TServiceProgram::LogPath() const {
     for (const auto& E : fs::directory_iterator(Folder))
         if (E.path().extension() == ".LOG") return E.path();

@@ -41,7 +41,10 @@ class TServiceProgram {
 
     // Waits until the program listens and sets Port to its listener's port
     // (false when the program ended first or never listened).
-    bool WaitUntilListening();
+    bool WaitUntilListening() {
+        Port = WaitForListeningPort(*Child_);
+        return Port != 0;
+    }
     bool Running() { return Child_->Running(); }
     void Kill() { Child_->Kill(); }
     pid_t Pid() const { return Child_->Pid(); }
