@@ -41,8 +41,11 @@ bool SameName(const std::string& a, const std::string& b) {
     return true;
 }
 
-const std::string Utf8Bom = "\xEF\xBB\xBF";
-const std::string Utf16LeBom = "\xFF\xFE";
+// Constants, never objects built by an initialiser: the plug-in reads its
+// settings while it is being loaded, which may be before this file's
+// initialisers have run.
+constexpr std::string_view Utf8Bom = "\xEF\xBB\xBF";
+constexpr std::string_view Utf16LeBom = "\xFF\xFE";
 
 // The code unit at index I of UTF-16LE bytes.
 uint32_t UnitAt(std::string_view Le, size_t I) {
