@@ -185,9 +185,9 @@ TEST_F(ServiceLoadTest, HeldConnectionsThenManyClients) {
         }
     }
     // One thread per held connection.
-    EXPECT_TRUE(Eventually([&] {
-        return Service->Threads() >= BaseThreads + static_cast<std::size_t>(Held);
-    })) << Service->Threads();
+    const std::size_t WantThreads = BaseThreads + static_cast<std::size_t>(Held);
+    EXPECT_TRUE(Eventually([&] { return Service->Threads() >= WantThreads; }))
+        << Service->Threads();
 
     const int Total = Scaled(20000);
     EXPECT_EQ(Hammer(64, Total, 8, 4), 0u) << "of " << Total;
