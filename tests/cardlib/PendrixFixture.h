@@ -27,8 +27,8 @@ class PendrixInstall : public testsupport::TPrivateCardRoad {
     void WriteSettings(const std::string& server, const std::string& siteCode = "HOTEL") {
         SetSqlServer(server, siteCode);
     }
-    // ostra-regsvr on the copy; its exit status.
-    int RegSvr(bool unregister = false) { return Register(!unregister); }
+    // ostra-regsvr on the copy; how it ended.
+    testsupport::TChildEnd RegSvr(bool unregister = false) { return Register(!unregister); }
     // pendrix_client in a child process.
     std::string Client(const std::string& args) const {
         return Shell(Quoted(BinDir() + "/pendrix_client") + " " + args);

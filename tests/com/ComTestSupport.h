@@ -43,11 +43,13 @@ inline int RunRegSvr(const std::vector<std::string>& args, const std::string& lo
     cmd += " >>" + testsupport::Quoted(logDir + "/tool.log") + " 2>&1";
     int status = -1;
     testsupport::Shell(cmd, &status);
-    int code = (status == -1 || !WIFEXITED(status)) ? -1 : WEXITSTATUS(status);
+    const testsupport::TChildEnd end =
+        status == -1 ? testsupport::TChildEnd{} : testsupport::TChildEnd::FromStatus(status);
+    const int code = end.How == testsupport::TChildEnd::THow::Exited ? end.Code : -1;
     if (code != 0) {
-        // Show what the tool said, for the failure message of the test.
+        // Show how it ended and what the tool said, for the failure message of the test.
         std::ifstream log(logDir + "/tool.log");
-        std::cerr << "ostra-regsvr exited with " << code << ":\n" << log.rdbuf() << "\n";
+        std::cerr << "ostra-regsvr " << end.Describe() << ":\n" << log.rdbuf() << "\n";
     }
     return code;
 }

@@ -67,14 +67,22 @@ class ChildProgram {
     void Signal(int Number) {
         if (Pid() > 0) ::kill(Pid(), Number);
     }
-    // Sends Signal and waits for the end: the exit code, or -1 when it died
-    // of a signal or did not end within the safety limit (it is killed then).
-    int StopWith(int Number) {
+    // Sends Signal and waits for the end. A program that does not end
+    // within the safety limit is killed. What it wrote on its standard error
+    // and the last lines of its log come with the end, for the message of a
+    // test that expected another.
+    TChildEnd StopWith(int Number) {
         Signal(Number);
         return Wait();
     }
     // Waits for the end (after a signal sent before): as StopWith.
-    int Wait() { return Child_ ? Child_->Finish(std::chrono::seconds(120)) : -1; }
+    TChildEnd Wait() {
+        TChildEnd End;
+        if (Child_) End = Child_->Finish(std::chrono::seconds(120));
+        End.Details = "its standard error:\n" + Errors() + "\nthe last lines of its log:\n" +
+                      LastLines(Log(), 20);
+        return End;
+    }
 
     // What the current (or last) start printed so far.
     std::string Output() const { return ReadFile(OutputFile()); }

@@ -41,14 +41,14 @@ TEST(ServiceRestart, StoppedAndStartedAtOnceItListensAndAnswers) {
     for (int I = 0; I < 5; ++I) ASSERT_EQ(ExchangeUntilClosed(Port, ReadCardRequest()), ReadFailed);
     // The service ended those connections itself: its side waits.
     ASSERT_TRUE(Eventually([&] { return TimeWaitOnPort(Port); }));
-    ASSERT_EQ(Child->StopWith(SIGTERM), 0) << Child->Errors();
+    ASSERT_EQ(Child->StopWith(SIGTERM), 0);
 
     ASSERT_TRUE(TimeWaitOnPort(Port));
     Child->Start();
     ASSERT_TRUE(Child->WaitForOutput(ListeningLine(Port))) << Child->Errors();
     EXPECT_EQ(ExchangeUntilClosed(Port, ReadCardRequest()), ReadFailed);
     EXPECT_EQ(Child->Errors().find("cannot listen"), std::string::npos) << Child->Errors();
-    EXPECT_EQ(Child->StopWith(SIGTERM), 0) << Child->Errors();
+    EXPECT_EQ(Child->StopWith(SIGTERM), 0);
 }
 
 TEST(ServiceRestart, APortInUseStillFailsAndSaysSoOnStderrAndInTheLog) {
@@ -72,7 +72,7 @@ TEST(ServiceRestart, APortInUseStillFailsAndSaysSoOnStderrAndInTheLog) {
     EXPECT_EQ(Child->Output().find("listening"), std::string::npos);
     // The error box waits for an operator nobody is; a stop signal still
     // ends the program in order.
-    EXPECT_EQ(Child->StopWith(SIGTERM), 0) << Child->Errors();
+    EXPECT_EQ(Child->StopWith(SIGTERM), 0);
 }
 
 // A port number outside 0..65535 is reported the same way as a port that
@@ -93,7 +93,7 @@ TEST(ServiceRestart, APortOutOfRangeSaysSoOnStderrAndInTheLog) {
                        .find("接口监听服务器启动失败，端口 " + std::to_string(Port) + ": " + Why +
                              "\r\n") != std::string::npos;
         })) << Child->Log();
-        EXPECT_EQ(Child->StopWith(SIGTERM), 0) << Child->Errors();
+        EXPECT_EQ(Child->StopWith(SIGTERM), 0);
     }
 }
 
@@ -109,14 +109,14 @@ TEST(PluginHostRestart, StoppedAndStartedAtOnceItListensAndAnswers) {
     ASSERT_TRUE(Host.WaitUntilListening(Port)) << Host.Errors();
     for (int I = 0; I < 5; ++I) ASSERT_EQ(ExchangeUntilClosed(Port, ReadCardRequest()), ReadOk);
     ASSERT_TRUE(Eventually([&] { return TimeWaitOnPort(Port); }));
-    ASSERT_EQ(Host.StopWith(SIGTERM), 0) << Host.Errors();
+    ASSERT_EQ(Host.StopWith(SIGTERM), 0);
 
     ASSERT_TRUE(TimeWaitOnPort(Port));
     Host.Start();
     ASSERT_TRUE(Host.WaitUntilListening(Port)) << Host.Errors();
     EXPECT_EQ(ExchangeUntilClosed(Port, ReadCardRequest()), ReadOk);
     EXPECT_EQ(Host.Errors().find("cannot listen"), std::string::npos) << Host.Errors();
-    EXPECT_EQ(Host.StopWith(SIGTERM), 0) << Host.Errors();
+    EXPECT_EQ(Host.StopWith(SIGTERM), 0);
 }
 
 // Started with the usual soft limit of 1,024 open files and a higher hard
@@ -171,7 +171,7 @@ TEST(OpenFilesLimit, ElevenHundredIdleClientsLeaveRoomForOneMore) {
     ASSERT_TRUE(Eventually([&] { return Descriptors() >= Base + Idle; }));
     EXPECT_EQ(ExchangeUntilClosed(Port, ReadCardRequest()), ReadFailed);
     for (int Fd : Held) ::close(Fd);
-    EXPECT_EQ(Child->StopWith(SIGTERM), 0) << Child->Errors();
+    EXPECT_EQ(Child->StopWith(SIGTERM), 0);
 }
 
 }  // namespace

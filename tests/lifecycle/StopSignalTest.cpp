@@ -81,8 +81,8 @@ class StopSignalRoad : public ::testing::Test {
 
     // Sixteen clients issue cards, each on a fresh connection, until the
     // program no longer answers; once 32 cards are answered, Signal goes to
-    // the program. ExitCode: how the program ended.
-    Issued IssueUntilStopped(ChildProgram& Child, uint16_t Port, int& ExitCode) {
+    // the program. End: how the program ended.
+    Issued IssueUntilStopped(ChildProgram& Child, uint16_t Port, TChildEnd& End) {
         Issued Result;
         std::mutex Mutex;
         std::atomic<bool> Signalled{false};
@@ -117,7 +117,7 @@ class StopSignalRoad : public ::testing::Test {
             return Result.Answered.size() >= 32 || Result.FailedBeforeSignal > 0;
         });
         Signalled = true;
-        ExitCode = Child.StopWith(SIGTERM);
+        End = Child.StopWith(SIGTERM);
         for (auto& T : Pool) T.join();
         EXPECT_TRUE(Busy) << "no cards issued before the signal";
         RecordProperty("AnsweredAfterSignal", Result.AnsweredAfterSignal);
@@ -184,9 +184,9 @@ TEST_F(StopSignalRoad, TheServiceAnswersEveryCardItBookedAndEndsWithZero) {
     const uint16_t Port = Service.WaitForListeningPort();
     ASSERT_NE(Port, 0) << Service.Errors();
 
-    int ExitCode = -1;
-    const Issued Result = IssueUntilStopped(Service, Port, ExitCode);
-    EXPECT_EQ(ExitCode, 0) << Service.Errors();
+    TChildEnd End;
+    const Issued Result = IssueUntilStopped(Service, Port, End);
+    EXPECT_EQ(End, 0);
     EXPECT_EQ(Result.FailedBeforeSignal, 0);
     EXPECT_TRUE(Result.Other.empty()) << Result.Other.front();
     const std::vector<int64_t> Booked = this->Booked();
@@ -210,9 +210,9 @@ TEST_F(StopSignalRoad, ThePluginHostAnswersEveryCardItBookedAndEndsWithZero) {
     const uint16_t Port = Host.WaitForListeningPort();
     ASSERT_NE(Port, 0) << Host.Errors();
 
-    int ExitCode = -1;
-    const Issued Result = IssueUntilStopped(Host, Port, ExitCode);
-    EXPECT_EQ(ExitCode, 0) << Host.Errors();
+    TChildEnd End;
+    const Issued Result = IssueUntilStopped(Host, Port, End);
+    EXPECT_EQ(End, 0);
     EXPECT_EQ(Result.FailedBeforeSignal, 0);
     EXPECT_TRUE(Result.Other.empty()) << Result.Other.front();
     EXPECT_EQ(Booked(), Sorted(Result.Answered)) << "booked and answered differ";
@@ -294,7 +294,7 @@ TEST_F(RequestInHand, HangUpEndsTheServiceInOrder) {
     // The request gets past the encoder only once the shutdown waits for it.
     ASSERT_TRUE(ListenerOff());
     ReleaseEncoder();
-    EXPECT_EQ(Service.Wait(), 0) << Service.Errors();
+    EXPECT_EQ(Service.Wait(), 0);
     std::string Pending;
     const std::optional<std::string> Reply = ReadReply(Fd, Pending);
     ASSERT_TRUE(Reply) << "the request being handled was not answered";

@@ -209,7 +209,7 @@ class THostProcess {
     // TimeLocale: the host's LC_TIME, one of the locales made for the tests.
     THostProcess(const std::string& Dir, std::vector<std::string> Args,
                  const std::string& TimeLocale = "sv_SE.UTF-8")
-        : Child(CopyProgram(Dir), Options(Dir, std::move(Args), TimeLocale)) {
+        : Dir(Dir), Child(CopyProgram(Dir), Options(Dir, std::move(Args), TimeLocale)) {
         ::signal(SIGPIPE, SIG_IGN);  // a host that died must fail the test, not end it
         Reader = std::thread([this] { ReadOutput(); });
     }
@@ -256,9 +256,17 @@ class THostProcess {
     // is on, nothing otherwise.
     std::vector<uint16_t> ListeningPorts() { return testsupport::ListeningPorts(Child.Pid()); }
 
-    // Closes the input and waits for the exit; the exit code (-1 when the
-    // host had to be killed or died of a signal).
-    int Finish() { return Child.Finish(Patience); }
+    // Closes the input and waits for the end; a host still running after
+    // Patience is killed. The last lines of the host's logs come with the
+    // end (its standard error is this process's own).
+    testsupport::TChildEnd Finish() {
+        testsupport::TChildEnd End = Child.Finish(Patience);
+        for (const auto& E : std::filesystem::directory_iterator(Dir))
+            if (E.path().extension() == ".LOG")
+                End.Details += "the last lines of " + E.path().filename().string() + ":\n" +
+                               testsupport::LastLines(ReadFile(E.path().string()), 20);
+        return End;
+    }
 
   private:
     static std::string CopyProgram(const std::string& Dir) {
@@ -301,6 +309,7 @@ class THostProcess {
         Changed.notify_all();
     }
 
+    const std::string Dir;
     testsupport::TChildProcess Child;
     std::thread Reader;
     std::mutex Lock;

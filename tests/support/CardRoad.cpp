@@ -24,7 +24,7 @@ void TPrivateCardRoad::SetSqlServer(const std::string& Server, const std::string
         << "[Setting]\r\nSQLServer=" << Server << "\r\nSiteCode=" << SiteCode << "\r\n";
 }
 
-int TPrivateCardRoad::Register(bool On) {
+TChildEnd TPrivateCardRoad::Register(bool On) {
     std::vector<std::string> Args{BinDir() + "/ostra-regsvr", "-s"};
     if (!On) Args.push_back("-u");
     Args.push_back(Library());

@@ -10,6 +10,7 @@
 #include <filesystem>
 #include <string>
 
+#include "tests/support/ChildProcess.h"
 #include "tests/support/Folders.h"
 
 namespace ostra::testsupport {
@@ -26,8 +27,8 @@ class TPrivateCardRoad {
     // and the site code.
     void SetSqlServer(const std::string& Server, const std::string& SiteCode = "12345");
     // Registers the library copy in the private registry (or removes it);
-    // the exit code of ostra-regsvr.
-    int Register(bool On = true);
+    // how ostra-regsvr ended.
+    TChildEnd Register(bool On = true);
 
   private:
     TTempDir Dir_;

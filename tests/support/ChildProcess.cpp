@@ -3,6 +3,7 @@
 #include <fcntl.h>
 #include <grp.h>
 #include <signal.h>
+#include <string.h>
 #include <sys/prctl.h>
 #include <sys/stat.h>
 #include <sys/wait.h>
@@ -123,24 +124,74 @@ void TChildProcess::Kill() {
     }
 }
 
-int TChildProcess::Finish(std::chrono::seconds Patience) {
+TChildEnd TChildEnd::FromStatus(int Status) {
+    TChildEnd End;
+    if (WIFEXITED(Status)) {
+        End.How = THow::Exited;
+        End.Code = WEXITSTATUS(Status);
+    } else if (WIFSIGNALED(Status)) {
+        End.How = THow::Signalled;
+        End.Code = WTERMSIG(Status);
+        End.CoreDumped = WCOREDUMP(Status);
+    }
+    return End;
+}
+
+std::string TChildEnd::Describe() const {
+    switch (How) {
+        case THow::Exited:
+            return "exited with " + std::to_string(Code);
+        case THow::Signalled:
+            return "ended by signal " + SignalName(Code) + " (" + std::to_string(Code) + ")" +
+                   (CoreDumped ? ", core dumped" : "");
+        case THow::Outlived:
+            return "still running after the time it was given, so killed with SIGKILL";
+        case THow::NotRunning:
+            break;
+    }
+    return "not running (never started, or its end was already taken)";
+}
+
+std::ostream& operator<<(std::ostream& Out, const TChildEnd& End) {
+    Out << End.Describe();
+    if (!End.Details.empty()) Out << "\n" << End.Details;
+    return Out;
+}
+
+std::string SignalName(int Number) {
+    const char* Abbrev = ::sigabbrev_np(Number);
+    return Abbrev ? std::string("SIG") + Abbrev : "signal " + std::to_string(Number);
+}
+
+std::string LastLines(const std::string& Text, std::size_t Count) {
+    std::size_t Start = Text.size();
+    // A last line without its line end counts as a line too.
+    if (Start > 0 && Text[Start - 1] == '\n') --Start;
+    for (std::size_t Seen = 0; Start > 0 && Seen < Count; --Start)
+        if (Text[Start - 1] == '\n' && ++Seen == Count) break;
+    return Text.substr(Start);
+}
+
+TChildEnd TChildProcess::Finish(std::chrono::seconds Patience) {
     if (Input_ >= 0) ::close(Input_);
     Input_ = -1;
-    if (Pid_ <= 0) return -1;
+    if (Pid_ <= 0) return {};
     int Status = 0;
     const auto Deadline = std::chrono::steady_clock::now() + Patience;
     while (::waitpid(Pid_, &Status, WNOHANG) == 0) {
         if (std::chrono::steady_clock::now() > Deadline) {
             Kill();
-            return -1;
+            TChildEnd Outlived;
+            Outlived.How = TChildEnd::THow::Outlived;
+            return Outlived;
         }
         std::this_thread::sleep_for(std::chrono::milliseconds(20));
     }
     Pid_ = -1;
-    return WIFEXITED(Status) ? WEXITSTATUS(Status) : -1;
+    return TChildEnd::FromStatus(Status);
 }
 
-int RunProgram(const std::vector<std::string>& Args) {
+TChildEnd RunProgram(const std::vector<std::string>& Args) {
     TChildOptions Options;
     Options.Args.assign(Args.begin() + 1, Args.end());
     TChildProcess Child(Args.at(0), Options);

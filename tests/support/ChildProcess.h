@@ -15,6 +15,7 @@
 #include <cstdint>
 #include <functional>
 #include <optional>
+#include <ostream>
 #include <string>
 #include <thread>
 #include <vector>
@@ -33,6 +34,33 @@ struct TChildOptions {
     rlim_t SoftFdLimit = 0;          // only its soft limit, the hard one kept (0: inherited)
 };
 
+// How a child process ended: the exit code it gave, the signal that ended
+// it, or that it outlived the patience given and was killed. It equals an
+// exit code only when the child exited with that code, and prints itself in
+// words ("exited with 1", "ended by signal SIGKILL"), followed by Details:
+// what the program's wrapper adds for a reader of a failed test (the
+// child's standard error, the last lines of its log).
+struct TChildEnd {
+    enum class THow { NotRunning, Exited, Signalled, Outlived };
+    THow How = THow::NotRunning;
+    int Code = 0;  // the exit code, or the number of the signal
+    bool CoreDumped = false;
+    std::string Details;
+
+    // From the status that waitpid reported.
+    static TChildEnd FromStatus(int Status);
+    bool operator==(int ExitCode) const { return How == THow::Exited && Code == ExitCode; }
+    // "exited with 0", "ended by signal SIGSEGV (11), core dumped", ...
+    std::string Describe() const;
+};
+std::ostream& operator<<(std::ostream& Out, const TChildEnd& End);
+
+// "SIGKILL" for 9; "signal 99" for a number no signal has.
+std::string SignalName(int Number);
+
+// The last Count lines of Text (all of it when it has fewer).
+std::string LastLines(const std::string& Text, std::size_t Count);
+
 class TChildProcess {
   public:
     TChildProcess(const std::string& Program, const TChildOptions& Options = {});
@@ -45,9 +73,9 @@ class TChildProcess {
     bool Running();
     // SIGKILL, and waits for the end.
     void Kill();
-    // Closes the child's standard input and waits for its exit: the exit
-    // code, or -1 when it died of a signal or had to be killed after Patience.
-    int Finish(std::chrono::seconds Patience = std::chrono::seconds(60));
+    // Closes the child's standard input and waits for its end; a child still
+    // running after Patience is killed.
+    TChildEnd Finish(std::chrono::seconds Patience = std::chrono::seconds(60));
 
     // With Pipes: the child's standard input (write) and output (read).
     int Input() const { return Input_; }
@@ -58,8 +86,8 @@ class TChildProcess {
     int Input_ = -1, Output_ = -1;
 };
 
-// Runs a program (Args[0]) to its end; its exit code, or -1.
-int RunProgram(const std::vector<std::string>& Args);
+// Runs a program (Args[0]) to its end.
+TChildEnd RunProgram(const std::vector<std::string>& Args);
 // Runs a command line through the shell; its standard output, and in Status
 // (when given) what pclose reports.
 std::string Shell(const std::string& Command, int* Status = nullptr);
