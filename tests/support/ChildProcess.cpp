@@ -109,7 +109,9 @@ TChildProcess::~TChildProcess() {
 
 bool TChildProcess::Running() {
     if (Pid_ <= 0) return false;
-    if (::waitpid(Pid_, nullptr, WNOHANG) == Pid_) {
+    int Status = 0;
+    if (::waitpid(Pid_, &Status, WNOHANG) == Pid_) {
+        End_ = TChildEnd::FromStatus(Status);
         Pid_ = -1;
         return false;
     }
@@ -119,7 +121,8 @@ bool TChildProcess::Running() {
 void TChildProcess::Kill() {
     if (Pid_ > 0) {
         ::kill(Pid_, SIGKILL);
-        ::waitpid(Pid_, nullptr, 0);
+        int Status = 0;
+        if (::waitpid(Pid_, &Status, 0) == Pid_) End_ = TChildEnd::FromStatus(Status);
         Pid_ = -1;
     }
 }
@@ -146,10 +149,10 @@ std::string TChildEnd::Describe() const {
                    (CoreDumped ? ", core dumped" : "");
         case THow::Outlived:
             return "still running after the time it was given, so killed with SIGKILL";
-        case THow::NotRunning:
+        case THow::NeverStarted:
             break;
     }
-    return "not running (never started, or its end was already taken)";
+    return "never started";
 }
 
 std::ostream& operator<<(std::ostream& Out, const TChildEnd& End) {
@@ -175,20 +178,17 @@ std::string LastLines(const std::string& Text, std::size_t Count) {
 TChildEnd TChildProcess::Finish(std::chrono::seconds Patience) {
     if (Input_ >= 0) ::close(Input_);
     Input_ = -1;
-    if (Pid_ <= 0) return {};
-    int Status = 0;
+    if (Pid_ <= 0) return End_;
     const auto Deadline = std::chrono::steady_clock::now() + Patience;
-    while (::waitpid(Pid_, &Status, WNOHANG) == 0) {
+    while (Running()) {
         if (std::chrono::steady_clock::now() > Deadline) {
             Kill();
-            TChildEnd Outlived;
-            Outlived.How = TChildEnd::THow::Outlived;
-            return Outlived;
+            End_.How = TChildEnd::THow::Outlived;
+            return End_;
         }
         std::this_thread::sleep_for(std::chrono::milliseconds(20));
     }
-    Pid_ = -1;
-    return TChildEnd::FromStatus(Status);
+    return End_;
 }
 
 TChildEnd RunProgram(const std::vector<std::string>& Args) {

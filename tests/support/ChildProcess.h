@@ -41,8 +41,8 @@ struct TChildOptions {
 // what the program's wrapper adds for a reader of a failed test (the
 // child's standard error, the last lines of its log).
 struct TChildEnd {
-    enum class THow { NotRunning, Exited, Signalled, Outlived };
-    THow How = THow::NotRunning;
+    enum class THow { NeverStarted, Exited, Signalled, Outlived };
+    THow How = THow::NeverStarted;
     int Code = 0;  // the exit code, or the number of the signal
     bool CoreDumped = false;
     std::string Details;
@@ -73,8 +73,9 @@ class TChildProcess {
     bool Running();
     // SIGKILL, and waits for the end.
     void Kill();
-    // Closes the child's standard input and waits for its end; a child still
-    // running after Patience is killed.
+    // Closes the child's standard input and waits for its end (or takes the
+    // one that Running or Kill saw); a child still running after Patience
+    // is killed.
     TChildEnd Finish(std::chrono::seconds Patience = std::chrono::seconds(60));
 
     // With Pipes: the child's standard input (write) and output (read).
@@ -84,6 +85,7 @@ class TChildProcess {
   private:
     pid_t Pid_ = -1;
     int Input_ = -1, Output_ = -1;
+    TChildEnd End_;  // once the child has ended
 };
 
 // Runs a program (Args[0]) to its end.
