@@ -79,8 +79,7 @@ class ChildProgram {
     TChildEnd Wait() {
         TChildEnd End;
         if (Child_) End = Child_->Finish(std::chrono::seconds(120));
-        End.Details = "its standard error:\n" + Errors() + "\nthe last lines of its log:\n" +
-                      LastLines(Log(), 20);
+        End.Details = "its standard error:\n" + Errors() + "\n" + LogTails(Folder.string(), 20);
         return End;
     }
 

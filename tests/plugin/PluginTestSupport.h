@@ -261,10 +261,7 @@ class THostProcess {
     // end (its standard error is this process's own).
     testsupport::TChildEnd Finish() {
         testsupport::TChildEnd End = Child.Finish(Patience);
-        for (const auto& E : std::filesystem::directory_iterator(Dir))
-            if (E.path().extension() == ".LOG")
-                End.Details += "the last lines of " + E.path().filename().string() + ":\n" +
-                               testsupport::LastLines(ReadFile(E.path().string()), 20);
+        End.Details = testsupport::LogTails(Dir, 20);
         return End;
     }
 

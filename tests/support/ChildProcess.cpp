@@ -17,6 +17,7 @@
 #include <sstream>
 #include <stdexcept>
 
+#include "tests/support/Folders.h"
 #include "tests/support/FrontDesk.h"
 
 extern char** environ;
@@ -166,13 +167,28 @@ std::string SignalName(int Number) {
     return Abbrev ? std::string("SIG") + Abbrev : "signal " + std::to_string(Number);
 }
 
+namespace {
+
+// The last Count lines of Text (all of it when it has fewer).
 std::string LastLines(const std::string& Text, std::size_t Count) {
     std::size_t Start = Text.size();
-    // A last line without its line end counts as a line too.
-    if (Start > 0 && Text[Start - 1] == '\n') --Start;
+    if (Start > 0 && Text[Start - 1] == '\n') --Start;  // the last line's own end
     for (std::size_t Seen = 0; Start > 0 && Seen < Count; --Start)
         if (Text[Start - 1] == '\n' && ++Seen == Count) break;
     return Text.substr(Start);
+}
+
+}  // namespace
+
+std::string LogTails(const std::string& Folder, std::size_t Count) {
+    std::string Tails;
+    std::error_code Ec;
+    for (auto It = std::filesystem::directory_iterator(Folder, Ec);
+         !Ec && It != std::filesystem::directory_iterator(); It.increment(Ec))
+        if (It->path().extension() == ".LOG")
+            Tails += "the last lines of " + It->path().filename().string() + ":\n" +
+                     LastLines(ReadFile(It->path().string()), Count);
+    return Tails;
 }
 
 TChildEnd TChildProcess::Finish(std::chrono::seconds Patience) {

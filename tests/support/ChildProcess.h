@@ -58,8 +58,10 @@ std::ostream& operator<<(std::ostream& Out, const TChildEnd& End);
 // "SIGKILL" for 9; "signal 99" for a number no signal has.
 std::string SignalName(int Number);
 
-// The last Count lines of Text (all of it when it has fewer).
-std::string LastLines(const std::string& Text, std::size_t Count);
+// The last Count lines of each log (".LOG" file) in Folder, each under its
+// file's name: what a test shows of a program that ended otherwise than it
+// expected.
+std::string LogTails(const std::string& Folder, std::size_t Count);
 
 class TChildProcess {
   public:
